@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+namespace quendle {
+
+// Everything the user is shown besides the windows themselves: message boxes, the beep and the
+// wait cursor. The program shows real ones; tests record them and answer at once.
+class Feedback
+{
+public:
+    enum class Icon { None, Information, Warning, Critical };
+    virtual ~Feedback() = default;
+    // A modal message captioned with the program's title, with an OK button only; returns when
+    // it has been dismissed. `details` is offered as the box's detailed text.
+    virtual void message(const QString& text, Icon icon, const QString& details = {}) = 0;
+    virtual void beep() = 0;
+    virtual void busy(bool on) = 0; // wait cursor on / off
+};
+
+} // namespace quendle

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace quendle {
+
+struct InterfaceAddress
+{
+    QString interfaceName;
+    QString ipv4; // dotted decimal
+    bool up = false;
+    bool loopback = false;
+};
+
+// Picks the address to publish: that of the interface carrying the default route (from the text
+// of the kernel's IPv4 routing table), else the first up, non-loopback one, else "127.0.0.1".
+QString chooseLocalAddress(const QString& routeTable, const QList<InterfaceAddress>& interfaces);
+
+// The machine's address as the platform reports it right now; sends nothing on the network.
+QString localAddress();
+
+} // namespace quendle

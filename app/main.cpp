@@ -1,0 +1,33 @@
+#include "app/localaddress.h"
+#include "app/look.h"
+#include "app/mainwindow.h"
+#include "app/programvalues.h"
+#include "app/qtfeedback.h"
+#include "ftp/curlftpclient.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+namespace {
+
+// Lives for the whole process, before and after any window.
+quendle::ProgramValues Module1;
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    // Fusion draws every control from the palette, so the program's colours show on any desktop.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    quendle::QtFeedback feedback;
+    quendle::CurlFtpClient ftp;
+    auto* Form1 = new quendle::MainWindow(feedback, ftp, Module1,
+                                          QCoreApplication::applicationDirPath(),
+                                          &quendle::localAddress);
+    Form1->setAttribute(Qt::WA_DeleteOnClose);
+    quendle::look::centreOnScreen(Form1);
+    Form1->show();
+    return app.exec();
+}

@@ -1,0 +1,46 @@
+#include "page/pagefile.h"
+
+#include "page/productsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace quendle {
+
+QString pageFilePath(const QString& directory)
+{
+    return QDir::toNativeSeparators(QDir(directory).filePath(kPageFileName));
+}
+
+std::optional<QString> replaceFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return std::nullopt;
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    return QStringLiteral("The page file could not be written:\n%1\n\n%2")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+std::variant<QByteArray, ReadFailure> readPageFile(const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!QFileInfo::exists(path))
+        return ReadFailure{QStringLiteral("The page file cannot be read:\n%1\n\nIt does not exist "
+                                          "yet. Use Save in the main window first.")
+                               .arg(shown)};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ReadFailure{
+            QStringLiteral("The page file cannot be read:\n%1\n\n%2").arg(shown, file.errorString())};
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return ReadFailure{
+            QStringLiteral("The page file cannot be read:\n%1\n\n%2").arg(shown, file.errorString())};
+    return bytes;
+}
+
+} // namespace quendle
