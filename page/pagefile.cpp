@@ -17,9 +17,14 @@ QString pageFilePath(const QString& directory)
 std::optional<QString> replaceFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Unbuffered, a short write (disk full, size limit) shows here: a buffered one is flushed
+    // by commit(), which does not notice that part of the page went missing.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size() && file.commit())
         return std::nullopt;
-    const QString reason = file.errorString();
+    const QString reason = file.error() == QFileDevice::NoError
+                               ? QStringLiteral("Not all of the page could be written.")
+                               : file.errorString();
     file.cancelWriting();
     return QStringLiteral("The page file could not be written:\n%1\n\n%2")
         .arg(QDir::toNativeSeparators(path), reason);

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/feedback.h"
+#include "ftp/ftpclient.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace quendle::testing {
+
+// Records what the user would have been shown, in order, and dismisses every message at once.
+class RecordingFeedback : public Feedback
+{
+public:
+    struct Shown
+    {
+        QString text;
+        Icon icon;
+        QString details;
+    };
+
+    void message(const QString& text, Icon icon, const QString& details = {}) override
+    {
+        events << QStringLiteral("message:") + text;
+        messages.push_back({text, icon, details});
+        cursorOverriddenAtMessage.push_back(busyDepth != 0);
+        if (onMessage)
+            onMessage(text);
+    }
+    void beep() override { events << QStringLiteral("beep"); }
+    void busy(bool on) override
+    {
+        busyDepth += on ? 1 : -1;
+        events << (on ? QStringLiteral("busy") : QStringLiteral("idle"));
+    }
+
+    QStringList events;
+    std::vector<Shown> messages;
+    std::vector<bool> cursorOverriddenAtMessage;
+    int busyDepth = 0;
+    std::function<void(const QString&)> onMessage; // runs while the message is "open"
+};
+
+// An FTP component that answers with preset error numbers and records the calls it received.
+class FakeFtpClient : public FtpClient
+{
+public:
+    int Connect() override
+    {
+        calls << QStringLiteral("Connect %1 %2 %3").arg(ServerHost, LoginName, LoginPassword);
+        return connectResult;
+    }
+    int Upload() override
+    {
+        calls << QStringLiteral("Upload %1 %2 %3").arg(RemoteDirectory, LocalFile, RemoteFile);
+        return uploadResult;
+    }
+    int Disconnect() override
+    {
+        calls << QStringLiteral("Disconnect");
+        return 0;
+    }
+    QString lastError() const override { return QStringLiteral("530 fake failure"); }
+
+    int connectResult = 0;
+    int uploadResult = 0;
+    QStringList calls;
+};
+
+} // namespace quendle::testing

@@ -1,0 +1,42 @@
+"""A throw-away FTP server for the tests, on loopback only.
+
+Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS]
+
+Prints the port it listens on, then serves until killed. Every successful login
+appends a line to LOGINLOG. After login the working directory is HOMEDIR (a path
+inside ROOT such as /home/tester), so that paths relative to the login directory
+differ from absolute ones.
+"""
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    root, user, password, login_log, idle, home = sys.argv[1:7]
+    bind = sys.argv[7] if len(sys.argv) > 7 else "127.0.0.1"
+    if bind not in ("127.0.0.1", "::1"):
+        raise SystemExit("the test server listens on loopback only")
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(user, password, root, perm="elradfmwMT")
+
+    class Handler(FTPHandler):
+        def on_login(self, username):
+            with open(login_log, "a") as log:
+                log.write(username + "\n")
+            self.fs.cwd = home
+
+    Handler.authorizer = authorizer
+    Handler.timeout = float(idle)
+    Handler.passive_ports = None
+    server = FTPServer((bind, 0), Handler)
+    print(server.address[1], flush=True)
+    # A short poll lets the idle time-out fire even while no client says anything.
+    server.serve_forever(timeout=0.2)
+
+
+if __name__ == "__main__":
+    main()

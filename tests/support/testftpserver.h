@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace quendle::testing {
+
+// A real FTP server (pyftpdlib) on a free loopback port with a temporary root, started for one
+// test and stopped with it. The login directory is /home/tester inside the root.
+class TestFtpServer
+{
+public:
+    static inline const QString kUser = QStringLiteral("tester");
+    static inline const QString kPassword = QStringLiteral("s3cret pass");
+    static inline const QString kHome = QStringLiteral("/home/tester");
+
+    struct Options
+    {
+        double idleSeconds = 300; // the server drops a control connection idle this long
+        QString bindAddress = QStringLiteral("127.0.0.1");
+    };
+
+    TestFtpServer();
+    explicit TestFtpServer(const Options& options);
+    ~TestFtpServer();
+
+    bool running() const { return m_port != 0; }
+    QString startError() const { return m_error; }
+    QString host() const; // "127.0.0.1:port" or "[::1]:port"
+    // Where a path on the server ("/a/b.htm") lies on disk.
+    QString localPath(const QString& serverPath) const;
+    // Creates a directory on the server, relative to its root.
+    void makeDirectory(const QString& serverPath) const;
+    int loginCount() const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    Options m_options;
+    int m_port = 0;
+    QString m_error;
+};
+
+// A listening socket on loopback that accepts connections and never says a word.
+class SilentServer
+{
+public:
+    SilentServer();
+    ~SilentServer();
+    QString host() const;
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+};
+
+QByteArray readWholeFile(const QString& path);
+
+} // namespace quendle::testing
