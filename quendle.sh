@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing on Debian 12, builds, then starts the program ("run") or runs every
+# test ("test").
+set -euo pipefail
+cd "$(dirname "$0")"
+
+build_packages=(cmake g++ make qt6-base-dev libcurl4-openssl-dev fonts-liberation2)
+test_packages=(googletest libgtest-dev python3-pyftpdlib locales)
+
+install_missing() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+}
+
+build() {
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build build -j"$(nproc)"
+}
+
+case "${1:-}" in
+run)
+    install_missing "${build_packages[@]}"
+    build -DBUILD_TESTING=OFF
+    exec ./build/quendle
+    ;;
+test)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    build -DBUILD_TESTING=ON
+    ctest --test-dir build --output-on-failure -j"$(nproc)"
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
