@@ -24,8 +24,8 @@ QString defaultRouteInterface(const QString& routeTable)
             continue;
         bool ok = false;
         const unsigned flags = fields[3].toUInt(&ok, 16);
-        if (ok && fields[1] == QLatin1String("00000000") && fields[7] == QLatin1String("00000000") &&
-            (flags & kRouteUp))
+        if (ok && fields[1] == QLatin1String("00000000") &&
+            fields[7] == QLatin1String("00000000") && (flags & kRouteUp))
             return fields[0];
     }
     return {};

@@ -23,9 +23,8 @@ int main(int argc, char* argv[])
 
     quendle::QtFeedback feedback;
     quendle::CurlFtpClient ftp;
-    auto* Form1 = new quendle::MainWindow(feedback, ftp, Module1,
-                                          QCoreApplication::applicationDirPath(),
-                                          &quendle::localAddress);
+    auto* Form1 = new quendle::MainWindow(
+        feedback, ftp, Module1, QCoreApplication::applicationDirPath(), &quendle::localAddress);
     Form1->setAttribute(Qt::WA_DeleteOnClose);
     quendle::look::centreOnScreen(Form1);
     Form1->show();

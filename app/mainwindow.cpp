@@ -47,10 +47,7 @@ QIcon drawWindowIcon()
 class AsteriskMask : public QProxyStyle
 {
 public:
-    explicit AsteriskMask(QObject* owner)
-    {
-        setParent(owner);
-    }
+    explicit AsteriskMask(QObject* owner) { setParent(owner); }
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* returned) const override
     {
@@ -157,9 +154,8 @@ void MainWindow::buildControls()
     Anonymous->setObjectName(QStringLiteral("Anonymous"));
     Anonymous->setGeometry(7, 119, 81, 17);
     look::paint(Anonymous, look::kDarkBlue, look::kWhite);
-    look::setTextColour(label("Label11", QStringLiteral("Refresh every"), Frame1,
-                              {98, 120, 71, 21}),
-                        look::kGreen);
+    look::setTextColour(
+        label("Label11", QStringLiteral("Refresh every"), Frame1, {98, 120, 71, 21}), look::kGreen);
     Text2 = new QLineEdit(QStringLiteral("2"), Frame1);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setGeometry(169, 117, 22, 19);
@@ -238,7 +234,10 @@ void MainWindow::Form_Load()
     Text1->setPlainText(pagePreview(Text4->text(), Text3->text()));
 }
 
-void MainWindow::Text3_Change() { Text1->setPlainText(pagePreview(Text4->text(), Text3->text())); }
+void MainWindow::Text3_Change()
+{
+    Text1->setPlainText(pagePreview(Text4->text(), Text3->text()));
+}
 
 void MainWindow::Text2_Change()
 {
@@ -262,9 +261,15 @@ void MainWindow::uploadTo(const QString& remoteDirectory)
     UploadPage(ftp, m_feedback, remoteDirectory, m_pagePath);
 }
 
-void MainWindow::Label8_Click() { uploadTo(ServerURL->text()); }
+void MainWindow::Label8_Click()
+{
+    uploadTo(ServerURL->text());
+}
 
-void MainWindow::Form_DblClick() { uploadTo(kQuickUploadDirectory); }
+void MainWindow::Form_DblClick()
+{
+    uploadTo(kQuickUploadDirectory);
+}
 
 void MainWindow::Label10_Click()
 {
@@ -296,11 +301,20 @@ void MainWindow::Timer1_Timer()
     m_values.refresh.restart();
 }
 
-void MainWindow::Label7_Click() { close(); }
+void MainWindow::Label7_Click()
+{
+    close();
+}
 
-void MainWindow::Label16_Click() { LinkEditor::open(m_feedback, m_values, m_pagePath); }
+void MainWindow::Label16_Click()
+{
+    LinkEditor::open(m_feedback, m_values, m_pagePath);
+}
 
-void MainWindow::Label10_MouseMove() { look::setTextColour(Label10, look::kYellow); }
+void MainWindow::Label10_MouseMove()
+{
+    look::setTextColour(Label10, look::kYellow);
+}
 
 void MainWindow::Label9_MouseMove()
 {
@@ -329,7 +343,10 @@ void MainWindow::Form_MouseMove()
         look::setTextColour(button, look::kGreen);
 }
 
-void MainWindow::Frame1_MouseMove() { look::setTextColour(Label10, look::kGreen); }
+void MainWindow::Frame1_MouseMove()
+{
+    look::setTextColour(Label10, look::kGreen);
+}
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event)
 {

@@ -17,7 +17,10 @@ void QtFeedback::message(const QString& text, Icon icon, const QString& details)
     box.exec();
 }
 
-void QtFeedback::beep() { QApplication::beep(); }
+void QtFeedback::beep()
+{
+    QApplication::beep();
+}
 
 void QtFeedback::busy(bool on)
 {

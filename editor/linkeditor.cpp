@@ -45,7 +45,10 @@ LinkEditor* LinkEditor::open(Feedback& feedback, ProgramValues& values, const QS
     return editor;
 }
 
-LinkEditor* LinkEditor::instance() { return openEditor(); }
+LinkEditor* LinkEditor::instance()
+{
+    return openEditor();
+}
 
 LinkEditor::LinkEditor(Feedback& feedback, ProgramValues& values, const QString& pagePath)
     : m_feedback(feedback), m_values(values), m_pagePath(pagePath)
@@ -60,8 +63,9 @@ LinkEditor::LinkEditor(Feedback& feedback, ProgramValues& values, const QString&
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(7, 7, 494, 57);
     look::paint(Frame1, look::kNavy, look::kWhite);
-    Text1 = lineEdit("Text1", Frame1, editorBannerLink(),
-                     QStringLiteral("NOTE: IMPORTANT to have the DOUBLE QUOTES"), {10, 21, 475, 20});
+    Text1 =
+        lineEdit("Text1", Frame1, editorBannerLink(),
+                 QStringLiteral("NOTE: IMPORTANT to have the DOUBLE QUOTES"), {10, 21, 475, 20});
 
     Frame2 = new QGroupBox(QStringLiteral("META Tags:"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
@@ -69,7 +73,8 @@ LinkEditor::LinkEditor(Feedback& feedback, ProgramValues& values, const QString&
     look::paint(Frame2, look::kNavy, look::kWhite);
 
     label("Label3", QStringLiteral("Title:"), {3, 17, 37, 15});
-    Text3 = lineEdit("Text3", Frame2, {}, QStringLiteral("Title for your Page(s)"), {65, 15, 194, 19});
+    Text3 =
+        lineEdit("Text3", Frame2, {}, QStringLiteral("Title for your Page(s)"), {65, 15, 194, 19});
     label("Label4", QStringLiteral("Keywords:"), {4, 38, 54, 13});
     Text4 = textArea("Text4", QStringLiteral("Keywords for your Pages"), {66, 35, 194, 77});
     label("Label5", QStringLiteral("Description:"), {3, 115, 59, 15});
@@ -110,7 +115,7 @@ LinkEditor::LinkEditor(Feedback& feedback, ProgramValues& values, const QString&
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(451, 443, 50, 19);
 
-    QWidget* order[] = {Text3,  Text4,  Text5,  Check1,   Check2,   Text12, Text13, Text14,
+    QWidget* order[] = {Text3,  Text4,  Text5,  Check1, Check2,   Text12,   Text13, Text14,
                         Text15, Text16, Text17, Text18, Command1, Command2, Text1,  Text6};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -166,12 +171,10 @@ QCheckBox* LinkEditor::checkBox(const char* name, const QString& caption, const 
 
 void LinkEditor::Command1_Click()
 {
-    const MetaFields fields{Text3->text(),         Text4->toPlainText(),
-                            Text5->toPlainText(),  Text12->text(),
-                            Text13->text(),        Text14->text(),
-                            Text15->text(),        Text16->text(),
-                            Text17->toPlainText(), Text18->text(),
-                            Check1->isChecked(),   Check2->isChecked()};
+    const MetaFields fields{Text3->text(),  Text4->toPlainText(), Text5->toPlainText(),
+                            Text12->text(), Text13->text(),       Text14->text(),
+                            Text15->text(), Text16->text(),       Text17->toPlainText(),
+                            Text18->text(), Check1->isChecked(),  Check2->isChecked()};
     Text6->setPlainText(metaBlock(fields));
 }
 
@@ -200,6 +203,9 @@ void LinkEditor::Command2_Click()
         m_feedback.message(*error, Feedback::Icon::Warning);
 }
 
-void LinkEditor::Label1_Click() { close(); }
+void LinkEditor::Label1_Click()
+{
+    close();
+}
 
 } // namespace quendle

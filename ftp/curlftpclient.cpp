@@ -24,9 +24,15 @@ size_t readFromFile(char* buffer, size_t size, size_t count, void* file)
 
 } // namespace
 
-CurlFtpClient::CurlFtpClient(FtpTimeouts timeouts) : m_timeouts(timeouts) { initialiseCurlOnce(); }
+CurlFtpClient::CurlFtpClient(FtpTimeouts timeouts) : m_timeouts(timeouts)
+{
+    initialiseCurlOnce();
+}
 
-CurlFtpClient::~CurlFtpClient() { closeConnection(); }
+CurlFtpClient::~CurlFtpClient()
+{
+    closeConnection();
+}
 
 int CurlFtpClient::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self)
 {
@@ -73,8 +79,9 @@ int CurlFtpClient::Connect()
     closeConnection();
     const auto authority = ftpAuthority(ServerHost);
     if (!authority)
-        return fail(kInvalidHost,
-                    QStringLiteral("\"%1\" is not a valid host name or host:port.").arg(ServerHost));
+        return fail(
+            kInvalidHost,
+            QStringLiteral("\"%1\" is not a valid host name or host:port.").arg(ServerHost));
     m_authority = *authority;
 
     m_handle = curl_easy_init();
@@ -130,11 +137,12 @@ int CurlFtpClient::Upload()
         return fail(kNotConnected, QStringLiteral("Not connected to an FTP server."));
     QFile file(LocalFile);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(kLocalFileUnreadable, QStringLiteral("The file %1 cannot be read: %2")
-                                              .arg(LocalFile, file.errorString()));
+        return fail(
+            kLocalFileUnreadable,
+            QStringLiteral("The file %1 cannot be read: %2").arg(LocalFile, file.errorString()));
 
-    const QByteArray url = "ftp://" + m_authority.toUtf8() + '/' +
-                           ftpPath(RemoteDirectory, RemoteFile).toUtf8();
+    const QByteArray url =
+        "ftp://" + m_authority.toUtf8() + '/' + ftpPath(RemoteDirectory, RemoteFile).toUtf8();
     curl_easy_setopt(m_handle, CURLOPT_URL, url.constData());
     curl_easy_setopt(m_handle, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_handle, CURLOPT_UPLOAD, 1L);

@@ -11,7 +11,7 @@ class FtpClient
 public:
     virtual ~FtpClient() = default;
 
-    QString ServerHost;    // "host" or "host:port"; IPv6 literals in brackets
+    QString ServerHost; // "host" or "host:port"; IPv6 literals in brackets
     QString LoginName;
     QString LoginPassword;
     QString RemoteDirectory; // "/x" absolute on the server, "x" below the login directory

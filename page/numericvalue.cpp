@@ -11,7 +11,10 @@ namespace quendle {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The longest leading run of the text that forms a number, as plain ASCII.
 std::string leadingNumber(const QString& text)

@@ -39,12 +39,12 @@ std::variant<QByteArray, ReadFailure> readPageFile(const QString& path)
                                .arg(shown)};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return ReadFailure{
-            QStringLiteral("The page file cannot be read:\n%1\n\n%2").arg(shown, file.errorString())};
+        return ReadFailure{QStringLiteral("The page file cannot be read:\n%1\n\n%2")
+                               .arg(shown, file.errorString())};
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return ReadFailure{
-            QStringLiteral("The page file cannot be read:\n%1\n\n%2").arg(shown, file.errorString())};
+        return ReadFailure{QStringLiteral("The page file cannot be read:\n%1\n\n%2")
+                               .arg(shown, file.errorString())};
     return bytes;
 }
 

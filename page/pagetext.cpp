@@ -69,8 +69,8 @@ QString attributeText(const QString& text)
 QByteArray onlinePage(const QString& address, const QString& email, const QString& banner)
 {
     return fileBytes({kHead1, kHead2, kTitle + QStringLiteral("<center>"), kGenerator, kHeadEnd,
-                      banner, kBody, linkLine(address), kEnter, kRule, emailLine(email),
-                      QString(), kRule, footerLine(), kBodyEnd, kHtmlEnd});
+                      banner, kBody, linkLine(address), kEnter, kRule, emailLine(email), QString(),
+                      kRule, footerLine(), kBodyEnd, kHtmlEnd});
 }
 
 QByteArray offlinePage(const QString& email)
@@ -83,10 +83,9 @@ QByteArray offlinePage(const QString& email)
 
 QString pagePreview(const QString& address, const QString& email)
 {
-    return QStringList{kHead1,      kHead2,    kTitle,    kGenerator,       kHeadEnd,
-                       kBody,       linkLine(address),    kEnter,           kRule,
-                       emailLine(email),       kRule,     footerLine(),     kBodyEnd,
-                       kHtmlEnd}
+    return QStringList{
+        kHead1, kHead2, kTitle,           kGenerator, kHeadEnd,     kBody,    linkLine(address),
+        kEnter, kRule,  emailLine(email), kRule,      footerLine(), kBodyEnd, kHtmlEnd}
         .join(kCrLf);
 }
 

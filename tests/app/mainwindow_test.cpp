@@ -22,7 +22,10 @@ const QColor kYellow(255, 255, 0);
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
 
-QColor textColour(const QWidget* widget) { return widget->palette().color(QPalette::WindowText); }
+QColor textColour(const QWidget* widget)
+{
+    return widget->palette().color(QPalette::WindowText);
+}
 
 QString previewShown(const QString& address, const QString& email)
 {
@@ -48,19 +51,19 @@ TEST_F(MainWindowTest, ControlsStandWhereTheLayoutPutsThem)
         const char* container;
         QRect place;
     } rows[] = {
-        {"Label1", "Form1", {2, 4, 382, 411}},     {"Frame2", "Form1", {10, 8, 364, 45}},
-        {"Label15", "Frame2", {5, 17, 45, 17}},    {"Text4", "Frame2", {50, 14, 306, 19}},
-        {"Frame1", "Form1", {8, 57, 367, 174}},    {"Label6", "Frame1", {6, 20, 25, 13}},
-        {"Host", "Frame1", {74, 16, 197, 19}},     {"Label5", "Frame1", {6, 44, 51, 13}},
-        {"UserName", "Frame1", {74, 40, 197, 19}}, {"Label4", "Frame1", {6, 68, 49, 13}},
-        {"Password", "Frame1", {74, 64, 197, 19}}, {"Label14", "Frame1", {7, 94, 56, 13}},
-        {"Text3", "Frame1", {74, 86, 197, 19}},    {"Anonymous", "Frame1", {7, 119, 81, 17}},
-        {"Label11", "Frame1", {98, 120, 71, 21}},  {"Text2", "Frame1", {169, 117, 22, 19}},
-        {"Label12", "Frame1", {194, 120, 40, 18}}, {"Label3", "Frame1", {9, 139, 63, 29}},
+        {"Label1", "Form1", {2, 4, 382, 411}},       {"Frame2", "Form1", {10, 8, 364, 45}},
+        {"Label15", "Frame2", {5, 17, 45, 17}},      {"Text4", "Frame2", {50, 14, 306, 19}},
+        {"Frame1", "Form1", {8, 57, 367, 174}},      {"Label6", "Frame1", {6, 20, 25, 13}},
+        {"Host", "Frame1", {74, 16, 197, 19}},       {"Label5", "Frame1", {6, 44, 51, 13}},
+        {"UserName", "Frame1", {74, 40, 197, 19}},   {"Label4", "Frame1", {6, 68, 49, 13}},
+        {"Password", "Frame1", {74, 64, 197, 19}},   {"Label14", "Frame1", {7, 94, 56, 13}},
+        {"Text3", "Frame1", {74, 86, 197, 19}},      {"Anonymous", "Frame1", {7, 119, 81, 17}},
+        {"Label11", "Frame1", {98, 120, 71, 21}},    {"Text2", "Frame1", {169, 117, 22, 19}},
+        {"Label12", "Frame1", {194, 120, 40, 18}},   {"Label3", "Frame1", {9, 139, 63, 29}},
         {"ServerURL", "Frame1", {76, 143, 287, 19}}, {"Label10", "Frame1", {288, 17, 63, 25}},
-        {"Label13", "Frame1", {284, 41, 72, 16}},  {"Frame3", "Form1", {9, 232, 367, 174}},
-        {"Text1", "Frame3", {9, 16, 353, 152}},    {"Label16", "Form1", {115, 426, 111, 19}},
-        {"Label9", "Form1", {230, 424, 40, 19}},   {"Label8", "Form1", {277, 424, 57, 19}},
+        {"Label13", "Frame1", {284, 41, 72, 16}},    {"Frame3", "Form1", {9, 232, 367, 174}},
+        {"Text1", "Frame3", {9, 16, 353, 152}},      {"Label16", "Form1", {115, 426, 111, 19}},
+        {"Label9", "Form1", {230, 424, 40, 19}},     {"Label8", "Form1", {277, 424, 57, 19}},
         {"Label7", "Form1", {340, 423, 37, 16}},
     };
     for (const Row& row : rows) {
@@ -77,11 +80,13 @@ TEST_F(MainWindowTest, ControlsStandWhereTheLayoutPutsThem)
 TEST_F(MainWindowTest, CaptionsStartTextsAndTooltips)
 {
     const std::pair<const char*, const char*> captions[] = {
-        {"Label15", "HTTP://"},  {"Label6", "Host:"},          {"Label5", "Username:"},
-        {"Label4", "Password:"}, {"Label14", "Email:"},        {"Label11", "Refresh every"},
-        {"Label12", "minutes"},  {"Label3", "Remote Directory:"}, {"Label10", "Connect"},
-        {"Label13", "Disconnect"}, {"Label16", "Link/META Editor"}, {"Label9", "Save"},
-        {"Label8", "Publish"},   {"Label7", "EXIT"},
+        {"Label15", "HTTP://"},          {"Label6", "Host:"},
+        {"Label5", "Username:"},         {"Label4", "Password:"},
+        {"Label14", "Email:"},           {"Label11", "Refresh every"},
+        {"Label12", "minutes"},          {"Label3", "Remote Directory:"},
+        {"Label10", "Connect"},          {"Label13", "Disconnect"},
+        {"Label16", "Link/META Editor"}, {"Label9", "Save"},
+        {"Label8", "Publish"},           {"Label7", "EXIT"},
     };
     for (const auto& [name, caption] : captions)
         EXPECT_EQ(control<QLabel>(*window, name)->text(), caption) << name;
@@ -99,9 +104,12 @@ TEST_F(MainWindowTest, CaptionsStartTextsAndTooltips)
     EXPECT_EQ(field("Password")->echoMode(), QLineEdit::Password);
 
     const std::pair<const char*, const char*> tooltips[] = {
-        {"Label10", "Click to Connect to Server"}, {"Label9", "Click to Save Web Page"},
-        {"Label8", "Click to Upload Web Page"},    {"Label7", "Click to Exit program"},
-        {"Label13", ""},                           {"Label16", ""},
+        {"Label10", "Click to Connect to Server"},
+        {"Label9", "Click to Save Web Page"},
+        {"Label8", "Click to Upload Web Page"},
+        {"Label7", "Click to Exit program"},
+        {"Label13", ""},
+        {"Label16", ""},
         {"Host", ""},
     };
     for (const auto& [name, tip] : tooltips)
@@ -275,7 +283,7 @@ protected:
     {
         QString result;
         for (const auto& [name, letter] : {std::pair{"Label10", 'C'}, std::pair{"Label9", 'S'},
-                                            std::pair{"Label8", 'P'}, std::pair{"Label7", 'E'}})
+                                           std::pair{"Label8", 'P'}, std::pair{"Label7", 'E'}})
             if (textColour(control(*window, name)) == kYellow)
                 result += QLatin1Char(letter);
         return result;
@@ -316,8 +324,8 @@ TEST_F(HoverTest, OtherControlsChangeNothing)
     moveOnto("Label13");
     EXPECT_EQ(yellow(), "C") << "Disconnect has no hover handler";
     moveOnto("Label7");
-    for (const char* name : {"Host", "Label6", "Text1", "Frame2", "Frame3", "Label16", "Anonymous",
-                             "Text2"}) {
+    for (const char* name :
+         {"Host", "Label6", "Text1", "Frame2", "Frame3", "Label16", "Anonymous", "Text2"}) {
         moveOnto(name);
         EXPECT_EQ(yellow(), "E") << name;
     }

@@ -112,7 +112,7 @@ TEST_F(ShortIdleTest, TheRefreshKeepsWorkingAfterTheServerDropsTheIdleConnection
     typeLogin();
     click("Label10");
     click("Label9");
-    timer()->stop(); // ticks are driven by hand below
+    timer()->stop();                 // ticks are driven by hand below
     field("Text2")->setText("0.05"); // three ticks
     for (int round = 1; round <= 2; ++round) {
         QThread::msleep(2500);

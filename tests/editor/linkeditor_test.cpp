@@ -31,10 +31,7 @@ protected:
         ASSERT_TRUE(editor);
     }
 
-    void TearDown() override
-    {
-        closeEditor();
-    }
+    void TearDown() override { closeEditor(); }
 
     void closeEditor()
     {
@@ -61,11 +58,10 @@ TEST_F(LinkEditorTest, OpensWithItsDesignValues)
     EXPECT_EQ(editor->palette().color(QPalette::Window), QColor(0, 0, 128));
     EXPECT_EQ(control<QGroupBox>(*editor, "Frame1")->title(), "Banner Link:");
     EXPECT_EQ(control<QGroupBox>(*editor, "Frame2")->title(), "META Tags:");
-    EXPECT_EQ(line("Text1")->text(),
-              "<a href=\"\"http://www.example.com/quendle/\"\"><img "
-              "src=\"\"http://www.example.com/quendle/banner.gif\"\"></a>");
+    EXPECT_EQ(line("Text1")->text(), "<a href=\"\"http://www.example.com/quendle/\"\"><img "
+                                     "src=\"\"http://www.example.com/quendle/banner.gif\"\"></a>");
     const std::pair<const char*, const char*> texts[] = {
-        {"Text3", ""},         {"Text12", ""},      {"Text13", "General"}, {"Text14", "EN"},
+        {"Text3", ""},        {"Text12", ""},         {"Text13", "General"}, {"Text14", "EN"},
         {"Text15", "Global"}, {"Text16", "Software"}, {"Text18", ""},
     };
     for (const auto& [name, text] : texts)
@@ -89,10 +85,12 @@ TEST_F(LinkEditorTest, OpensWithItsDesignValues)
 TEST_F(LinkEditorTest, LabelsAndTooltips)
 {
     const std::pair<const char*, const char*> captions[] = {
-        {"Label3", "Title:"},          {"Label4", "Keywords:"},    {"Label5", "Description:"},
-        {"Label6", "Robot Traversal:"}, {"Label11", "Revisit After:"}, {"Label12", "Rating:"},
-        {"Label13", "Language:"},       {"Label14", "Distribution:"}, {"Label15", "Classification:"},
-        {"Label16", "Bulletin Text:"},  {"Label17", "Author:"},
+        {"Label3", "Title:"},           {"Label4", "Keywords:"},
+        {"Label5", "Description:"},     {"Label6", "Robot Traversal:"},
+        {"Label11", "Revisit After:"},  {"Label12", "Rating:"},
+        {"Label13", "Language:"},       {"Label14", "Distribution:"},
+        {"Label15", "Classification:"}, {"Label16", "Bulletin Text:"},
+        {"Label17", "Author:"},
     };
     for (const auto& [name, caption] : captions)
         EXPECT_EQ(control<QLabel>(*editor, name)->text(), caption) << name;
@@ -112,17 +110,18 @@ TEST_F(LinkEditorTest, LabelsAndTooltips)
 TEST_F(LinkEditorTest, ControlsStandWhereTheLayoutPutsThem)
 {
     const std::pair<const char*, QRect> rows[] = {
-        {"Frame1", {7, 7, 494, 57}},       {"Frame2", {7, 66, 495, 370}},
+        {"Frame1", {7, 7, 494, 57}},
+        {"Frame2", {7, 66, 495, 370}},
         {"Label1", {451, 443, 50, 19}},
     };
     for (const auto& [name, place] : rows)
         EXPECT_EQ(control(*editor, name)->geometry(), place) << name;
     const std::pair<const char*, QRect> inFrame[] = {
-        {"Text3", {65, 15, 194, 19}},    {"Text4", {66, 35, 194, 77}},
-        {"Text5", {66, 115, 195, 71}},   {"Check1", {88, 190, 71, 13}},
-        {"Check2", {88, 203, 69, 15}},   {"Text12", {332, 11, 96, 19}},
-        {"Text13", {332, 31, 159, 19}},  {"Text17", {332, 109, 159, 45}},
-        {"Text18", {332, 156, 159, 19}}, {"Command1", {333, 189, 67, 23}},
+        {"Text3", {65, 15, 194, 19}},     {"Text4", {66, 35, 194, 77}},
+        {"Text5", {66, 115, 195, 71}},    {"Check1", {88, 190, 71, 13}},
+        {"Check2", {88, 203, 69, 15}},    {"Text12", {332, 11, 96, 19}},
+        {"Text13", {332, 31, 159, 19}},   {"Text17", {332, 109, 159, 45}},
+        {"Text18", {332, 156, 159, 19}},  {"Command1", {333, 189, 67, 23}},
         {"Command2", {408, 189, 70, 23}}, {"Text6", {5, 226, 484, 136}},
     };
     for (const auto& [name, place] : inFrame)
@@ -135,9 +134,9 @@ TEST_F(LinkEditorTest, TabVisitsTheFieldsInOrder)
 {
     editor->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
-    const char* order[] = {"Text3",  "Text4",  "Text5",  "Check1", "Check2",   "Text12",
-                           "Text13", "Text14", "Text15", "Text16", "Text17",   "Text18",
-                           "Command1", "Command2", "Text1", "Text6", "Text3"};
+    const char* order[] = {"Text3",    "Text4",    "Text5",  "Check1", "Check2", "Text12",
+                           "Text13",   "Text14",   "Text15", "Text16", "Text17", "Text18",
+                           "Command1", "Command2", "Text1",  "Text6",  "Text3"};
     for (const char* name : order) {
         ASSERT_TRUE(QApplication::focusWidget());
         EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
@@ -282,8 +281,8 @@ TEST_F(LinkEditorTest, AReadOnlyFolderKeepsThePageAndWarns)
 {
     window->Label9_Click();
     const QByteArray saved = page();
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
-                                          QFile::ExeOther);
+    QFile::setPermissions(dir.path(),
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     generate();
     const bool asRoot = geteuid() == 0;
     if (asRoot) {

@@ -137,9 +137,11 @@ TEST(MetaBlock, MarkupThatWouldEndAnAttributeOrTheTitleIsEscaped)
 TEST(MetaBlock, CharactersOutsideLatinOneSurviveIntoThePage)
 {
     MetaFields fields = startingFields();
-    fields.title = QString::fromUtf8("\xd0\x96" "ar");
+    fields.title = QString::fromUtf8("\xd0\x96"
+                                     "ar");
     const QString block = metaBlock(fields);
-    EXPECT_EQ(linesOf(block)[3], QString::fromUtf8("<TITLE>\xd0\x96" "ar</TITLE>"));
+    EXPECT_EQ(linesOf(block)[3], QString::fromUtf8("<TITLE>\xd0\x96"
+                                                   "ar</TITLE>"));
     EXPECT_TRUE(toPageBytes(block).contains("<TITLE>&#1046;ar</TITLE>"));
 }
 

@@ -94,8 +94,8 @@ TEST_F(CurlFtpClientTest, RemoteDirectoriesAreAbsoluteRelativeOrTheLoginDirector
         const QByteArray bytes = "version " + QByteArray::number(++version) + "\r\n";
         writeLocal(bytes);
         ftp.RemoteDirectory = directory;
-        ASSERT_EQ(ftp.Upload(), 0) << directory.toStdString() << ": "
-                                   << ftp.lastError().toStdString();
+        ASSERT_EQ(ftp.Upload(), 0)
+            << directory.toStdString() << ": " << ftp.lastError().toStdString();
         EXPECT_EQ(readWholeFile(server.localPath(onServer)), bytes) << directory.toStdString();
     }
     EXPECT_EQ(server.loginCount(), 1);
@@ -108,7 +108,8 @@ TEST_F(CurlFtpClientTest, NamesThatNeedEscapingWork)
     ftp.RemoteDirectory = "/my site/100% #1?";
     ftp.RemoteFile = "my page.htm";
     ASSERT_EQ(ftp.Upload(), 0) << ftp.lastError().toStdString();
-    EXPECT_EQ(readWholeFile(server.localPath("/my site/100% #1?/my page.htm")), "first version\r\n");
+    EXPECT_EQ(readWholeFile(server.localPath("/my site/100% #1?/my page.htm")),
+              "first version\r\n");
 }
 
 TEST_F(CurlFtpClientTest, AMissingDirectoryFailsWithTheServersReply)

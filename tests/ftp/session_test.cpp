@@ -31,8 +31,7 @@ TEST_F(SessionTest, ASuccessfulUploadBeepsThenReportsWithTheInformationIcon)
 {
     EXPECT_TRUE(UploadPage(ftp, feedback, "/www", page));
     EXPECT_EQ(ftp.calls, QStringList{"Upload /www " + page + " quendle.htm"});
-    EXPECT_EQ(feedback.events,
-              (QStringList{"busy", "idle", "beep", "message:File Transferred!"}));
+    EXPECT_EQ(feedback.events, (QStringList{"busy", "idle", "beep", "message:File Transferred!"}));
     ASSERT_EQ(feedback.messages.size(), 1u);
     EXPECT_EQ(feedback.messages[0].icon, Icon::Information);
 }

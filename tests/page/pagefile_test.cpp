@@ -80,8 +80,8 @@ TEST_F(PageFileTest, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile)
 TEST_F(PageFileTest, AReadOnlyDirectoryKeepsTheOldFile)
 {
     ASSERT_FALSE(replaceFile(path, "old page\r\n"));
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
-                                          QFile::ExeOther);
+    QFile::setPermissions(dir.path(),
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     // Root may write anywhere, so write as an ordinary user for the moment.
     const bool asRoot = geteuid() == 0;
     if (asRoot) {

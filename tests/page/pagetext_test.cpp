@@ -106,22 +106,21 @@ TEST(OfflinePage, IsFifteenLinesWithTheEmailByteForByte)
 
 TEST(PagePreview, IsFourteenLinesWithoutFinalLineEnd)
 {
-    const QString expected =
-        "<html>\r\n"
-        "<head>\r\n"
-        "<title>Quendle</title>\r\n"
-        "<meta name=\"GENERATOR\" content=\"Quendle\">\r\n"
-        "</head>\r\n"
-        "<body><center>\r\n"
-        "<a href=\"http://192.0.2.7\">\r\n"
-        "<p>Click HERE to Enter my Home Site</a></p>\r\n"
-        "<hr>\r\n"
-        "You can email me at this address: <a href=\"mailto:\"></a>\r\n"
-        "<hr>\r\n" +
-        QString::fromLatin1(kFooter) +
-        "\r\n"
-        "</body>\r\n"
-        "</html>";
+    const QString expected = "<html>\r\n"
+                             "<head>\r\n"
+                             "<title>Quendle</title>\r\n"
+                             "<meta name=\"GENERATOR\" content=\"Quendle\">\r\n"
+                             "</head>\r\n"
+                             "<body><center>\r\n"
+                             "<a href=\"http://192.0.2.7\">\r\n"
+                             "<p>Click HERE to Enter my Home Site</a></p>\r\n"
+                             "<hr>\r\n"
+                             "You can email me at this address: <a href=\"mailto:\"></a>\r\n"
+                             "<hr>\r\n" +
+                             QString::fromLatin1(kFooter) +
+                             "\r\n"
+                             "</body>\r\n"
+                             "</html>";
     EXPECT_EQ(pagePreview("192.0.2.7", ""), expected);
 }
 
@@ -130,7 +129,8 @@ TEST(PageEscaping, QuotationMarksInAttributeValuesBecomeEntities)
     const QByteArray page = onlinePage("1.2.3.4\"><script>", "a\"b</html>", defaultBanner());
     const auto lines = linesOf(page);
     EXPECT_EQ(lines[7], "<a href=\"http://1.2.3.4&quot;><script>\">");
-    EXPECT_EQ(lines[10], "You can email me at this address: <a href=\"mailto:a&quot;b</html>\"></a>");
+    EXPECT_EQ(lines[10],
+              "You can email me at this address: <a href=\"mailto:a&quot;b</html>\"></a>");
     EXPECT_EQ(linesOf(offlinePage("x\"y"))[9],
               "You can email me at this address: <a href=\"mailto:x&quot;y\"></a>");
     EXPECT_TRUE(pagePreview("\"", "\"").contains("<a href=\"http://&quot;\">"));

@@ -16,9 +16,9 @@ TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
 {
     makeDirectory(kHome);
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-    m_process.setArguments({QStringLiteral(QUENDLE_FTPSERVER_SCRIPT), m_dir.path() + "/root",
-                            kUser, kPassword, m_dir.path() + "/logins", QString::number(options.idleSeconds),
-                            kHome, options.bindAddress});
+    m_process.setArguments({QStringLiteral(QUENDLE_FTPSERVER_SCRIPT), m_dir.path() + "/root", kUser,
+                            kPassword, m_dir.path() + "/logins",
+                            QString::number(options.idleSeconds), kHome, options.bindAddress});
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
         m_error = QStringLiteral("FTP server did not start: ") +
@@ -72,9 +72,15 @@ SilentServer::SilentServer()
         m_port = ntohs(address.sin_port);
 }
 
-SilentServer::~SilentServer() { close(m_socket); }
+SilentServer::~SilentServer()
+{
+    close(m_socket);
+}
 
-QString SilentServer::host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+QString SilentServer::host() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
 
 QByteArray readWholeFile(const QString& path)
 {
