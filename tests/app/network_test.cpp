@@ -70,6 +70,7 @@ TEST_F(NetworkTest, ConnectSavePublishQuickUploadAndDisconnect)
     EXPECT_EQ(readWholeFile(window->pagePath()), offlinePage("me@example.org"));
     EXPECT_FALSE(timer()->isActive());
     EXPECT_EQ(server().loginCount(), 1);
+    EXPECT_EQ(server().quitCount(), 1);
 
     click("Label8");
     EXPECT_EQ(feedback.messages.back().text, "Unable to transfer to remote system")

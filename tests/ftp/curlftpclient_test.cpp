@@ -135,6 +135,7 @@ TEST_F(CurlFtpClientTest, UploadNeedsAConnection)
     ASSERT_EQ(ftp.Connect(), 0);
     ASSERT_EQ(ftp.Upload(), 0);
     EXPECT_EQ(ftp.Disconnect(), 0);
+    EXPECT_EQ(server.quitCount(), 1) << "Disconnect logs out with QUIT";
     writeLocal("after disconnect\r\n");
     EXPECT_NE(ftp.Upload(), 0) << "after Disconnect";
     EXPECT_EQ(readWholeFile(server.localPath("/quendle.htm")), "first version\r\n");

@@ -3,7 +3,7 @@
 Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS]
 
 Prints the port it listens on, then serves until killed. Every successful login
-appends a line to LOGINLOG. After login the working directory is HOMEDIR (a path
+appends "login" to LOGINLOG, and every QUIT appends "quit". After login the working directory is HOMEDIR (a path
 inside ROOT such as /home/tester), so that paths relative to the login directory
 differ from absolute ones.
 """
@@ -25,9 +25,16 @@ def main():
 
     class Handler(FTPHandler):
         def on_login(self, username):
-            with open(login_log, "a") as log:
-                log.write(username + "\n")
+            record("login")
             self.fs.cwd = home
+
+        def ftp_QUIT(self, line):
+            record("quit")
+            return FTPHandler.ftp_QUIT(self, line)
+
+    def record(event):
+        with open(login_log, "a") as log:
+            log.write(event + "\n")
 
     Handler.authorizer = authorizer
     Handler.timeout = float(idle)

@@ -56,7 +56,12 @@ void TestFtpServer::makeDirectory(const QString& serverPath) const
 
 int TestFtpServer::loginCount() const
 {
-    return readWholeFile(m_dir.path() + "/logins").count('\n');
+    return readWholeFile(m_dir.path() + "/logins").count("login\n");
+}
+
+int TestFtpServer::quitCount() const
+{
+    return readWholeFile(m_dir.path() + "/logins").count("quit\n");
 }
 
 SilentServer::SilentServer()

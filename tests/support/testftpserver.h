@@ -33,6 +33,7 @@ public:
     // Creates a directory on the server, relative to its root.
     void makeDirectory(const QString& serverPath) const;
     int loginCount() const;
+    int quitCount() const; // QUIT commands received
 
 private:
     QTemporaryDir m_dir;
