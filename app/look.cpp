@@ -1,5 +1,6 @@
 #include "app/look.h"
 
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
@@ -43,6 +44,10 @@ QFont windowFont(double points)
                       QStringLiteral("Arial"), QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
+    // The substitutes run a little wider than the original bitmap face; narrowed slightly, the
+    // field labels fit the boxes the layout gives them.
+    if (!QFontInfo(font).family().startsWith(QLatin1String("MS Sans Serif")))
+        font.setStretch(93);
     return font;
 }
 
