@@ -102,6 +102,9 @@ TEST_F(MainWindowTest, CaptionsStartTextsAndTooltips)
         EXPECT_TRUE(field(empty)->text().isEmpty()) << empty;
     EXPECT_EQ(field("Text4")->text(), "192.0.2.7");
     EXPECT_EQ(field("Password")->echoMode(), QLineEdit::Password);
+    QTest::keyClicks(field("Password"), "pw d");
+    EXPECT_EQ(field("Password")->displayText(), "****");
+    EXPECT_EQ(field("Password")->text(), "pw d");
 
     const std::pair<const char*, const char*> tooltips[] = {
         {"Label10", "Click to Connect to Server"},
