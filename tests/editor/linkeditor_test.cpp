@@ -4,6 +4,7 @@
 #include "page/pagefile.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
+#include "startingfields.h"
 #include "testftpserver.h"
 
 #include <QApplication>
@@ -190,13 +191,9 @@ TEST_F(LinkEditorTest, GenerateReplacesTheOutputWithTheBlock)
     control<QCheckBox>(*editor, "Check2")->setChecked(true);
     generate();
 
-    MetaFields expected;
+    MetaFields expected = startingFields();
     expected.title = "My Site ";
     expected.keywords = "one\ntwo";
-    expected.rating = "General";
-    expected.language = "EN";
-    expected.distribution = "Global";
-    expected.classification = "Software";
     expected.noindex = true;
     EXPECT_EQ(output(), metaBlock(expected).replace("\r\n", "\n"));
     EXPECT_TRUE(output().contains("CONTENT=\"NOINDEX,FOLLOW\""));
@@ -211,13 +208,8 @@ TEST_F(LinkEditorTest, WriteReplacesTheHeadOfTheSavedPage)
     generate();
     write();
 
-    MetaFields starting;
-    starting.rating = "General";
-    starting.language = "EN";
-    starting.distribution = "Global";
-    starting.classification = "Software";
     const QByteArray tail = saved.mid(saved.indexOf("</head>") + 7);
-    EXPECT_EQ(page(), metaBlock(starting).toLatin1() + "\r\n<center>\r\n" + tail + "\r\n");
+    EXPECT_EQ(page(), metaBlock(startingFields()).toLatin1() + "\r\n<center>\r\n" + tail + "\r\n");
     EXPECT_TRUE(feedback.events.isEmpty()) << "nothing is shown on success";
     EXPECT_TRUE(ftp.calls.isEmpty()) << "Write uploads nothing";
 

@@ -1,23 +1,15 @@
 #include "editor/metablock.h"
 #include "page/pagetext.h"
+#include "startingfields.h"
 
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 using namespace quendle;
+using quendle::testing::startingFields;
 
 namespace {
-
-MetaFields startingFields()
-{
-    MetaFields fields;
-    fields.rating = "General";
-    fields.language = "EN";
-    fields.distribution = "Global";
-    fields.classification = "Software";
-    return fields;
-}
 
 const QString kStartingBlock =
     "<HTML>\r\n"

@@ -2,22 +2,14 @@
 #include "editor/pagehead.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
+#include "startingfields.h"
 
 #include <gtest/gtest.h>
 
 using namespace quendle;
+using quendle::testing::startingFields;
 
 namespace {
-
-MetaFields startingFields()
-{
-    MetaFields fields;
-    fields.rating = "General";
-    fields.language = "EN";
-    fields.distribution = "Global";
-    fields.classification = "Software";
-    return fields;
-}
 
 // What followed "</head>" in the saved page, starting with that line's CR LF.
 QByteArray savedTail(const QByteArray& page)
