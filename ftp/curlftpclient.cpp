@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <mutex>
 
 namespace quendle {
@@ -14,6 +15,13 @@ void initialiseCurlOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// A line break in the user name or password would end the login command and start another.
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 size_t readFromFile(char* buffer, size_t size, size_t count, void* file)
@@ -83,6 +91,9 @@ int CurlFtpClient::Connect()
             kInvalidHost,
             QStringLiteral("\"%1\" is not a valid host name or host:port.").arg(ServerHost));
     m_authority = *authority;
+    if (hasControlCharacter(LoginName) || hasControlCharacter(LoginPassword))
+        return fail(kInvalidLogin, QStringLiteral("The user name or the password holds a line "
+                                                  "break or another control character."));
 
     m_handle = curl_easy_init();
     if (!m_handle)

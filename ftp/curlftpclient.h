@@ -23,6 +23,7 @@ public:
     static constexpr int kNotConnected = 1000;
     static constexpr int kInvalidHost = 1001;
     static constexpr int kLocalFileUnreadable = 1002;
+    static constexpr int kInvalidLogin = 1003;
 
     explicit CurlFtpClient(FtpTimeouts timeouts = {});
     ~CurlFtpClient() override;

@@ -121,6 +121,24 @@ TEST_F(CurlFtpClientTest, AMissingDirectoryFailsWithTheServersReply)
     EXPECT_FALSE(QFile::exists(server.localPath("/no")));
 }
 
+TEST_F(CurlFtpClientTest, LineBreaksCannotSmuggleInCommands)
+{
+    const QString victim = server.localPath(TestFtpServer::kHome + "/victim.htm");
+    QFile(victim).open(QIODevice::WriteOnly);
+    ASSERT_EQ(ftp.Connect(), 0);
+    ftp.RemoteDirectory = "x\r\nDELE victim.htm";
+    EXPECT_NE(ftp.Upload(), 0);
+    ftp.RemoteDirectory = "";
+    ftp.RemoteFile = "a.htm\r\nDELE victim.htm";
+    EXPECT_NE(ftp.Upload(), 0);
+    ftp.LoginName = TestFtpServer::kUser + "\r\nDELE victim.htm";
+    EXPECT_NE(ftp.Connect(), 0);
+    ftp.LoginName = TestFtpServer::kUser;
+    ftp.LoginPassword = TestFtpServer::kPassword + "\r\nDELE victim.htm";
+    EXPECT_NE(ftp.Connect(), 0);
+    EXPECT_TRUE(QFile::exists(victim));
+}
+
 TEST_F(CurlFtpClientTest, AMissingLocalFileFails)
 {
     ASSERT_EQ(ftp.Connect(), 0);
