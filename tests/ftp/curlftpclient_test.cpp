@@ -232,3 +232,33 @@ TEST(CurlFtpClientTimeouts, ASilentServerFailsWithinTheBound)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CurlFtpClientTimeouts, AnUploadTheServerNeverAnswersFailsWithinTheBound)
+{
+    TestFtpServer::Options options;
+    options.stallUploads = true;
+    TestFtpServer server(options);
+    ASSERT_TRUE(server.running()) << server.startError().toStdString();
+    QTemporaryDir dir;
+    QFile page(dir.path() + "/quendle.htm");
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("page\r\n");
+    page.close();
+
+    CurlFtpClient ftp(FtpTimeouts{2, 2});
+    ftp.ServerHost = server.host();
+    ftp.LoginName = TestFtpServer::kUser;
+    ftp.LoginPassword = TestFtpServer::kPassword;
+    ftp.RemoteDirectory = "/";
+    ftp.LocalFile = page.fileName();
+    ftp.RemoteFile = "quendle.htm";
+    ASSERT_EQ(ftp.Connect(), 0) << ftp.lastError().toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_NE(ftp.Upload(), 0);
+    EXPECT_LT(clock.elapsed(), 10000);
+}
+
+} // namespace

@@ -1,11 +1,12 @@
 """A throw-away FTP server for the tests, on loopback only.
 
-Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS]
+Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS [stall]]
 
 Prints the port it listens on, then serves until killed. Every successful login
 appends "login" to LOGINLOG, and every QUIT appends "quit". After login the working directory is HOMEDIR (a path
 inside ROOT such as /home/tester), so that paths relative to the login directory
-differ from absolute ones.
+differ from absolute ones. With "stall", the server never answers a STOR, like a
+server that hangs in the middle of an upload.
 """
 import sys
 
@@ -17,6 +18,7 @@ from pyftpdlib.servers import FTPServer
 def main():
     root, user, password, login_log, idle, home = sys.argv[1:7]
     bind = sys.argv[7] if len(sys.argv) > 7 else "127.0.0.1"
+    stall = len(sys.argv) > 8 and sys.argv[8] == "stall"
     if bind not in ("127.0.0.1", "::1"):
         raise SystemExit("the test server listens on loopback only")
 
@@ -27,6 +29,11 @@ def main():
         def on_login(self, username):
             record("login")
             self.fs.cwd = home
+
+        def ftp_STOR(self, file, mode="w"):
+            if stall:
+                return None
+            return FTPHandler.ftp_STOR(self, file, mode)
 
         def ftp_QUIT(self, line):
             record("quit")

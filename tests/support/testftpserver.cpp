@@ -18,7 +18,8 @@ TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));
     m_process.setArguments({QStringLiteral(QUENDLE_FTPSERVER_SCRIPT), m_dir.path() + "/root", kUser,
                             kPassword, m_dir.path() + "/logins",
-                            QString::number(options.idleSeconds), kHome, options.bindAddress});
+                            QString::number(options.idleSeconds), kHome, options.bindAddress,
+                            options.stallUploads ? QStringLiteral("stall") : QString()});
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
         m_error = QStringLiteral("FTP server did not start: ") +

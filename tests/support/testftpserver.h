@@ -19,6 +19,7 @@ public:
     {
         double idleSeconds = 300; // the server drops a control connection idle this long
         QString bindAddress = QStringLiteral("127.0.0.1");
+        bool stallUploads = false; // never answer a STOR
     };
 
     TestFtpServer();
