@@ -23,9 +23,7 @@ ConnectOutcome connectToServer(FtpClient& ftp, Feedback& feedback, const QString
     ftp.ServerHost = host;
     ftp.LoginName = userName;
     ftp.LoginPassword = password;
-    feedback.busy(true);
-    const int error = waitForWork([&] { return ftp.Connect(); });
-    feedback.busy(false);
+    const int error = waitForWork(feedback, [&] { return ftp.Connect(); });
     if (error != 0) {
         feedback.message(QStringLiteral("Unable to connect to the specified host"),
                          Feedback::Icon::Critical, ftp.lastError());
@@ -42,9 +40,7 @@ void disconnectFromServer(FtpClient& ftp, Feedback& feedback, const QString& rem
         feedback.message(*error, Feedback::Icon::Warning);
     else
         UploadPage(ftp, feedback, remoteDirectory, pagePath);
-    feedback.busy(true);
-    waitForWork([&] { return ftp.Disconnect(); });
-    feedback.busy(false);
+    waitForWork(feedback, [&] { return ftp.Disconnect(); });
 }
 
 } // namespace quendle

@@ -13,9 +13,7 @@ bool UploadPage(FtpClient& ftp, Feedback& feedback, const QString& remoteDirecto
     ftp.RemoteDirectory = remoteDirectory;
     ftp.LocalFile = pagePath;
     ftp.RemoteFile = kPageFileName;
-    feedback.busy(true);
-    const int error = waitForWork([&] { return ftp.Upload(); });
-    feedback.busy(false);
+    const int error = waitForWork(feedback, [&] { return ftp.Upload(); });
     if (error != 0) {
         feedback.message(QStringLiteral("Unable to transfer to remote system"),
                          Feedback::Icon::Warning, ftp.lastError());

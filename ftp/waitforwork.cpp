@@ -1,5 +1,7 @@
 #include "ftp/waitforwork.h"
 
+#include "app/feedback.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -60,6 +62,14 @@ int waitForWork(const std::function<int()>& work)
     });
     loop.exec();
     worker.join();
+    return result;
+}
+
+int waitForWork(Feedback& feedback, const std::function<int()>& work)
+{
+    feedback.busy(true);
+    const int result = waitForWork(work);
+    feedback.busy(false);
     return result;
 }
 

@@ -10,4 +10,9 @@ namespace quendle {
 // off the GUI thread, the work simply runs here.
 int waitForWork(const std::function<int()>& work);
 
+class Feedback;
+
+// The same, under the wait cursor, which is back before the result is returned.
+int waitForWork(Feedback& feedback, const std::function<int()>& work);
+
 } // namespace quendle

@@ -137,11 +137,4 @@ TEST(MetaBlock, CharactersOutsideLatinOneSurviveIntoThePage)
     EXPECT_TRUE(toPageBytes(block).contains("<TITLE>&#1046;ar</TITLE>"));
 }
 
-TEST(MetaBlock, SameFieldsSameBlock)
-{
-    MetaFields fields = startingFields();
-    fields.title = "x";
-    EXPECT_EQ(metaBlock(fields), metaBlock(fields));
-}
-
 } // namespace

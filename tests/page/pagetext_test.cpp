@@ -14,6 +14,21 @@ const QByteArray kFooter = " I am using Quendle IP Poster for my site! Get your 
 const QByteArray kBanner = "<a href=\"http://www.example.com/quendle/\"><img "
                            "src=\"http://www.example.com/quendle/banner.gif\"></a>";
 
+// The lines both file pages end with, from the rule above the e-mail line to "</html>".
+QByteArray expectedEnd(const QByteArray& mailto)
+{
+    return "<hr>\r\n"
+           "You can email me at this address: <a href=\"mailto:" +
+           mailto +
+           "\"></a>\r\n"
+           "\r\n"
+           "<hr>\r\n" +
+           kFooter +
+           "\r\n"
+           "</body>\r\n"
+           "</html>\r\n";
+}
+
 QByteArray expectedOnline(const QByteArray& link, const QByteArray& mailto)
 {
     return "<html>\r\n"
@@ -27,17 +42,8 @@ QByteArray expectedOnline(const QByteArray& link, const QByteArray& mailto)
            "<a href=\"http://" +
            link +
            "\">\r\n"
-           "<p>Click HERE to Enter my Home Site</a></p>\r\n"
-           "<hr>\r\n"
-           "You can email me at this address: <a href=\"mailto:" +
-           mailto +
-           "\"></a>\r\n"
-           "\r\n"
-           "<hr>\r\n" +
-           kFooter +
-           "\r\n"
-           "</body>\r\n"
-           "</html>\r\n";
+           "<p>Click HERE to Enter my Home Site</a></p>\r\n" +
+           expectedEnd(mailto);
 }
 
 QByteArray expectedOffline(const QByteArray& mailto)
@@ -49,17 +55,8 @@ QByteArray expectedOffline(const QByteArray& mailto)
            "</head>\r\n"
            "<body><center>\r\n"
            "SORRY, not on line right now!\r\n"
-           "<p>Check in again later on!!</a></p>\r\n"
-           "<hr>\r\n"
-           "You can email me at this address: <a href=\"mailto:" +
-           mailto +
-           "\"></a>\r\n"
-           "\r\n"
-           "<hr>\r\n" +
-           kFooter +
-           "\r\n"
-           "</body>\r\n"
-           "</html>\r\n";
+           "<p>Check in again later on!!</a></p>\r\n" +
+           expectedEnd(mailto);
 }
 
 QList<QByteArray> linesOf(const QByteArray& page)
