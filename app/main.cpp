@@ -1,9 +1,9 @@
-#include "app/localaddress.h"
-#include "app/look.h"
+#include "address/localaddress.h"
 #include "app/mainwindow.h"
-#include "app/programvalues.h"
-#include "app/qtfeedback.h"
-#include "ftp/curlftpclient.h"
+#include "ftp/curltransferclient.h"
+#include "page/programvalues.h"
+#include "ui/look.h"
+#include "ui/qtfeedback.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -22,7 +22,7 @@ int main(int argc, char* argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     quendle::QtFeedback feedback;
-    quendle::CurlFtpClient ftp;
+    quendle::CurlTransferClient ftp;
     auto* Form1 = new quendle::MainWindow(
         feedback, ftp, Module1, QCoreApplication::applicationDirPath(), &quendle::localAddress);
     Form1->setAttribute(Qt::WA_DeleteOnClose);

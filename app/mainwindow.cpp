@@ -1,15 +1,17 @@
 #include "app/mainwindow.h"
 
-#include "app/feedback.h"
-#include "app/labelbutton.h"
-#include "app/look.h"
-#include "app/programvalues.h"
-#include "editor/linkeditor.h"
-#include "ftp/session.h"
-#include "ftp/uploadpage.h"
+#include "ftp/transferclient.h"
 #include "page/pagefile.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
+#include "page/programvalues.h"
+#include "publish/serverconnection.h"
+#include "publish/uploadpage.h"
+#include "ui/feedback.h"
+#include "ui/labelbutton.h"
+#include "ui/look.h"
+#include "ui/resultmessages.h"
+#include "ui/waitforwork.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -72,7 +74,7 @@ private:
     MainWindow* m_window;
 };
 
-MainWindow::MainWindow(Feedback& feedback, FtpClient& ftp, ProgramValues& values,
+MainWindow::MainWindow(Feedback& feedback, TransferClient& ftp, ProgramValues& values,
                        const QString& pageDirectory, std::function<QString()> wsck)
     : m_feedback(feedback), ftp(ftp), wsck(std::move(wsck)), m_values(values),
       m_pagePath(pageFilePath(pageDirectory))
@@ -258,7 +260,9 @@ void MainWindow::Label9_Click()
 void MainWindow::uploadTo(const QString& remoteDirectory)
 {
     Busy busy(this);
-    UploadPage(ftp, m_feedback, remoteDirectory, m_pagePath);
+    showResult(m_feedback, waitForWork(m_feedback, [&] {
+                   return UploadPage(ftp, remoteDirectory, m_pagePath);
+               }));
 }
 
 void MainWindow::Label8_Click()
@@ -274,22 +278,26 @@ void MainWindow::Form_DblClick()
 void MainWindow::Label10_Click()
 {
     Busy busy(this);
-    switch (connectToServer(ftp, m_feedback, Host->text(), UserName->text(), Password->text())) {
-    case ConnectOutcome::Connected:
-        Timer1->start();
-        break;
-    case ConnectOutcome::Failed:
-        Timer1->stop();
-        break;
-    case ConnectOutcome::MissingField:
-        break;
+    const ServerLogin login{Host->text(), UserName->text(), Password->text()};
+    if (const auto missing = missingLoginField(login)) {
+        showResult(m_feedback, *missing);
+        return;
     }
+    const ConnectResult result = waitForWork(m_feedback, [&] { return logIn(ftp, login); });
+    showResult(m_feedback, result);
+    if (result.status == ConnectResult::Status::Connected)
+        Timer1->start();
+    else
+        Timer1->stop();
 }
 
 void MainWindow::Label13_Click()
 {
     Busy busy(this);
-    disconnectFromServer(ftp, m_feedback, ServerURL->text(), m_pagePath, Text3->text());
+    showResult(m_feedback, waitForWork(m_feedback, [&] {
+                   return publishOfflinePage(ftp, ServerURL->text(), m_pagePath, Text3->text());
+               }));
+    waitForWork(m_feedback, [&] { return ftp.disconnect(); });
     Timer1->stop();
 }
 
@@ -308,7 +316,15 @@ void MainWindow::Label7_Click()
 
 void MainWindow::Label16_Click()
 {
-    LinkEditor::open(m_feedback, m_values, m_pagePath);
+    // One editor at a time; it is not a child of this window, so it stays open when this one
+    // closes.
+    if (!m_editor) {
+        m_editor = new LinkEditor(m_feedback, m_values, m_pagePath);
+        look::centreOnScreen(m_editor);
+    }
+    m_editor->show();
+    m_editor->raise();
+    m_editor->activateWindow();
 }
 
 void MainWindow::Label10_MouseMove()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "editor/linkeditor.h"
+
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -15,8 +18,8 @@ class QTimer;
 namespace quendle {
 
 class Feedback;
-class FtpClient;
 class LabelButton;
+class TransferClient;
 struct ProgramValues;
 
 // The main window. Its handlers read the fields, hand them to the page and FTP logic, and show
@@ -27,10 +30,12 @@ class MainWindow : public QWidget
 public:
     // `pageDirectory` holds the page file (the program's own directory when run normally);
     // `wsck` tells the machine's address.
-    MainWindow(Feedback& feedback, FtpClient& ftp, ProgramValues& values,
+    MainWindow(Feedback& feedback, TransferClient& ftp, ProgramValues& values,
                const QString& pageDirectory, std::function<QString()> wsck);
 
     QString pagePath() const { return m_pagePath; }
+    // The editor window while it is open, or null.
+    LinkEditor* linkEditor() const { return m_editor; }
 
 public slots:
     void Form_Load();
@@ -70,11 +75,12 @@ private:
     void uploadTo(const QString& remoteDirectory);
 
     Feedback& m_feedback;
-    FtpClient& ftp;
+    TransferClient& ftp;
     std::function<QString()> wsck;
     ProgramValues& m_values;
     QString m_pagePath;
     int m_busy = 0; // a connect, an upload or its message is in progress
+    QPointer<LinkEditor> m_editor;
 
     QLabel* Label1 = nullptr;
     QGroupBox* Frame1 = nullptr;

@@ -1,58 +1,27 @@
 #include "editor/linkeditor.h"
 
-#include "app/feedback.h"
-#include "app/labelbutton.h"
-#include "app/look.h"
-#include "app/programvalues.h"
-#include "editor/metablock.h"
-#include "editor/pagehead.h"
-#include "page/pagefile.h"
+#include "page/metablock.h"
 #include "page/productsettings.h"
+#include "page/programvalues.h"
+#include "publish/headwriting.h"
+#include "ui/labelbutton.h"
+#include "ui/look.h"
+#include "ui/resultmessages.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 
 namespace quendle {
 
-namespace {
-
-QPointer<LinkEditor>& openEditor()
-{
-    static QPointer<LinkEditor> editor;
-    return editor;
-}
-
-} // namespace
-
-LinkEditor* LinkEditor::open(Feedback& feedback, ProgramValues& values, const QString& pagePath)
-{
-    QPointer<LinkEditor>& editor = openEditor();
-    if (!editor) {
-        editor = new LinkEditor(feedback, values, pagePath);
-        editor->setAttribute(Qt::WA_DeleteOnClose);
-        look::centreOnScreen(editor);
-    }
-    editor->show();
-    editor->raise();
-    editor->activateWindow();
-    return editor;
-}
-
-LinkEditor* LinkEditor::instance()
-{
-    return openEditor();
-}
-
 LinkEditor::LinkEditor(Feedback& feedback, ProgramValues& values, const QString& pagePath)
     : m_feedback(feedback), m_values(values), m_pagePath(pagePath)
 {
+    setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("linkEditor"));
     setWindowTitle(QStringLiteral("LinkEditor"));
     setFixedSize(508, 464);
@@ -181,26 +150,7 @@ void LinkEditor::Command1_Click()
 void LinkEditor::Command2_Click()
 {
     m_values.banner = Text1->text();
-    const QString html = Text6->toPlainText();
-    if (html.isEmpty()) {
-        m_feedback.message(QStringLiteral("NO HTML code to insert"), Feedback::Icon::None);
-        return;
-    }
-    const auto read = readPageFile(m_pagePath);
-    if (const auto* failure = std::get_if<ReadFailure>(&read)) {
-        m_feedback.message(failure->message, Feedback::Icon::Warning);
-        return;
-    }
-    const auto page = pageWithNewHead(std::get<QByteArray>(read), html);
-    if (!page) {
-        m_feedback.message(QStringLiteral("The page file has no </head> to replace:\n%1\n\nIt was "
-                                          "left unchanged.")
-                               .arg(QDir::toNativeSeparators(m_pagePath)),
-                           Feedback::Icon::Warning);
-        return;
-    }
-    if (const auto error = replaceFile(m_pagePath, *page))
-        m_feedback.message(*error, Feedback::Icon::Warning);
+    showResult(m_feedback, writeHead(m_pagePath, Text6->toPlainText()));
 }
 
 void LinkEditor::Label1_Click()

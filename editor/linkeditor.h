@@ -20,12 +20,8 @@ class LinkEditor : public QWidget
 {
     Q_OBJECT
 public:
-    // Shows the one editor window, creating it with its design values when none is open, or
-    // bringing the open one to the front with its entries as they are.
-    static LinkEditor* open(Feedback& feedback, ProgramValues& values, const QString& pagePath);
-
-    // The open editor, or null.
-    static LinkEditor* instance();
+    // A new editor with its design values; it deletes itself when closed.
+    LinkEditor(Feedback& feedback, ProgramValues& values, const QString& pagePath);
 
 public slots:
     void Command1_Click(); // Generate
@@ -33,7 +29,6 @@ public slots:
     void Label1_Click();   // Close
 
 private:
-    LinkEditor(Feedback& feedback, ProgramValues& values, const QString& pagePath);
     QLineEdit* lineEdit(const char* name, QWidget* container, const QString& text,
                         const QString& tooltip, const QRect& geometry);
     QPlainTextEdit* textArea(const char* name, const QString& tooltip, const QRect& geometry);

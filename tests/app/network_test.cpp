@@ -1,9 +1,9 @@
-#include "app/qtfeedback.h"
-#include "ftp/curlftpclient.h"
+#include "ftp/curltransferclient.h"
 #include "mainwindowfixture.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 #include "testftpserver.h"
+#include "ui/qtfeedback.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -40,7 +40,7 @@ protected:
 
     TestFtpServer::Options options;
     std::unique_ptr<TestFtpServer> serverHolder;
-    CurlFtpClient curl;
+    CurlTransferClient curl;
 };
 
 TEST_F(NetworkTest, ConnectSavePublishQuickUploadAndDisconnect)
@@ -140,7 +140,7 @@ TEST(SilentServerTest, ConnectGivesUpWithinTheBoundWhileTheWindowRepaints)
 {
     SilentServer silent;
     CursorFeedback feedback;
-    CurlFtpClient curl;
+    CurlTransferClient curl;
     ProgramValues values;
     QTemporaryDir dir;
     MainWindow window(feedback, curl, values, dir.path(), [] { return QStringLiteral("1.2.3.4"); });

@@ -48,10 +48,12 @@ TEST_F(MainWindowTest, AFailedConnectKeepsTheWindowAndItsFieldsAndStopsTheRefres
     window->Label10_Click();
     ASSERT_TRUE(timer()->isActive());
 
-    ftp.connectResult = 7;
+    ftp.connectError = TransferError::ConnectionFailed;
     window->Label10_Click();
     EXPECT_EQ(feedback.messages.back().text, "Unable to connect to the specified host");
     EXPECT_EQ(feedback.messages.back().icon, Icon::Critical);
+    EXPECT_EQ(feedback.messages.back().details, "530 fake failure");
+    EXPECT_FALSE(feedback.cursorOverriddenAtMessage.back()) << "the cursor is back first";
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(timer()->isActive());
     EXPECT_EQ(field("Host")->text(), "ftp.example.org");
@@ -65,11 +67,13 @@ TEST_F(MainWindowTest, DisconnectPublishesTheOfflinePageThenLogsOut)
     window->Label10_Click();
     field("Text3")->setText("me@example.org");
     field("ServerURL")->setText("/www");
-    ftp.uploadResult = 1; // even a failed upload is followed by the log-out
+    ftp.uploadError =
+        TransferError::TransferFailed; // even a failed upload is followed by the log-out
     window->Label13_Click();
     EXPECT_EQ(readWholeFile(window->pagePath()), offlinePage("me@example.org"));
     EXPECT_EQ(ftp.calls.mid(1), (QStringList{uploadOf(*window, "/www"), "Disconnect"}));
     EXPECT_EQ(feedback.messages.back().text, "Unable to transfer to remote system");
+    EXPECT_EQ(feedback.busyDepth, 0);
     EXPECT_FALSE(timer()->isActive());
 }
 
@@ -105,7 +109,7 @@ TEST_F(MainWindowTest, PublishDoesNotRestartTheRefreshCount)
 }
 
 // On which ticks after the count restarted a refresh upload ran, with the given interval.
-std::vector<int> refreshTicks(MainWindow& window, FakeFtpClient& ftp, const QString& interval,
+std::vector<int> refreshTicks(MainWindow& window, FakeTransferClient& ftp, const QString& interval,
                               int ticks)
 {
     control<QLineEdit>(window, "Text2")->setText(interval);
@@ -133,7 +137,7 @@ TEST_F(MainWindowTest, TheRefreshUploadsWhenTheCountReachesTheInterval)
 
 TEST_F(MainWindowTest, AFailedRefreshIsTriedAgainOneIntervalLater)
 {
-    ftp.uploadResult = 1;
+    ftp.uploadError = TransferError::TransferFailed;
     EXPECT_EQ(refreshTicks(*window, ftp, "1", 125), (std::vector<int>{60, 120}));
     EXPECT_EQ(feedback.messages.back().text, "Unable to transfer to remote system");
 }

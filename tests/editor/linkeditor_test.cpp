@@ -1,6 +1,6 @@
 #include "editor/linkeditor.h"
-#include "editor/metablock.h"
 #include "mainwindowfixture.h"
+#include "page/metablock.h"
 #include "page/pagefile.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 
 using namespace quendle;
@@ -28,7 +29,7 @@ protected:
     {
         MainWindowTest::SetUp();
         QTest::mouseClick(control(*window, "Label16"), Qt::LeftButton);
-        editor = LinkEditor::instance();
+        editor = window->linkEditor();
         ASSERT_TRUE(editor);
     }
 
@@ -36,8 +37,8 @@ protected:
 
     void closeEditor()
     {
-        if (LinkEditor::instance())
-            LinkEditor::instance()->close();
+        if (editor)
+            editor->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -48,7 +49,7 @@ protected:
     void write() { QTest::mouseClick(control(*editor, "Command2"), Qt::LeftButton); }
     QByteArray page() { return readWholeFile(window->pagePath()); }
 
-    LinkEditor* editor = nullptr;
+    QPointer<LinkEditor> editor;
 };
 
 TEST_F(LinkEditorTest, OpensWithItsDesignValues)
@@ -149,7 +150,7 @@ TEST_F(LinkEditorTest, OpeningAgainBringsTheSameWindowWithItsEntries)
 {
     line("Text3")->setText("kept");
     window->Label16_Click();
-    EXPECT_EQ(LinkEditor::instance(), editor);
+    EXPECT_EQ(window->linkEditor(), editor);
     EXPECT_EQ(line("Text3")->text(), "kept");
     const auto editors = QApplication::topLevelWidgets();
     EXPECT_EQ(std::count_if(editors.begin(), editors.end(),
@@ -163,10 +164,10 @@ TEST_F(LinkEditorTest, CloseDiscardsTheEntries)
     area("Text6")->setPlainText("mine");
     QTest::mouseClick(control(*editor, "Label1"), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(LinkEditor::instance(), nullptr);
+    EXPECT_EQ(window->linkEditor(), nullptr);
 
     window->Label16_Click();
-    editor = LinkEditor::instance();
+    editor = window->linkEditor();
     ASSERT_TRUE(editor);
     EXPECT_EQ(line("Text13")->text(), "General");
     EXPECT_TRUE(output().isEmpty());
@@ -178,7 +179,10 @@ TEST_F(LinkEditorTest, StaysOpenWhenTheMainWindowCloses)
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(editor->isVisible());
-    EXPECT_EQ(LinkEditor::instance(), editor);
+    EXPECT_EQ(window->linkEditor(), editor);
+    window.reset();
+    ASSERT_TRUE(editor) << "the editor is not deleted with the main window";
+    EXPECT_TRUE(editor->isVisible());
 }
 
 TEST_F(LinkEditorTest, GenerateReplacesTheOutputWithTheBlock)

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "app/mainwindow.h"
-#include "app/programvalues.h"
-#include "fakes.h"
+#include "faketransferclient.h"
+#include "page/programvalues.h"
+#include "recordingfeedback.h"
 #include "widgetlookup.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,7 @@ class MainWindowTest : public ::testing::Test
 protected:
     void SetUp() override { window = makeWindow(ftp); }
 
-    std::unique_ptr<MainWindow> makeWindow(FtpClient& client)
+    std::unique_ptr<MainWindow> makeWindow(TransferClient& client)
     {
         return std::make_unique<MainWindow>(feedback, client, values, dir.path(),
                                             [] { return QStringLiteral("192.0.2.7"); });
@@ -46,7 +47,7 @@ protected:
     }
 
     RecordingFeedback feedback;
-    FakeFtpClient ftp;
+    FakeTransferClient ftp;
     ProgramValues values;
     QTemporaryDir dir;
     std::unique_ptr<MainWindow> window;

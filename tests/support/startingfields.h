@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/metablock.h"
+#include "page/metablock.h"
 
 namespace quendle::testing {
 

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "publish/uploadpage.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace quendle {
+
+class TransferClient;
+
+struct ServerLogin
+{
+    QString host;
+    QString user;
+    QString password;
+};
+
+struct ConnectResult
+{
+    enum class Status { MissingField, Failed, Connected };
+    Status status = Status::Connected;
+    QString text;    // the message for the user
+    QString details; // why the login failed
+};
+
+// The first of host, user name and password that is empty, as the message that asks for it.
+// Blanks count as filled in.
+std::optional<ConnectResult> missingLoginField(const ServerLogin& login);
+
+// Logs in with the login as it stands; a failed login leaves no connection open.
+ConnectResult logIn(TransferClient& ftp, const ServerLogin& login);
+
+// Checks the login fields, then logs in.
+ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login);
+
+struct OfflinePageResult
+{
+    enum class Status { Uploaded, UploadFailed, PageNotWritten };
+    Status status = Status::Uploaded;
+    QString text;    // the upload's message, or why the page could not be written
+    QString details; // why the upload failed
+};
+
+// Writes the offline page and uploads it. When the page cannot be written nothing is uploaded,
+// so the server never gets the previous page in its place.
+OfflinePageResult publishOfflinePage(TransferClient& ftp, const QString& remoteDirectory,
+                                     const QString& pagePath, const QString& email);
+
+} // namespace quendle

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace quendle {
+
+class TransferClient;
+
+struct UploadResult
+{
+    enum class Status { Transferred, Failed };
+    Status status = Status::Transferred;
+    QString text;    // "File Transferred!" or "Unable to transfer to remote system"
+    QString details; // why it failed: the server's reply or the library's message
+};
+
+// The one upload sequence: sends the page file at `pagePath` as "quendle.htm" into
+// `remoteDirectory` on the connection the client holds. Blocks until done.
+UploadResult UploadPage(TransferClient& ftp, const QString& remoteDirectory,
+                        const QString& pagePath);
+
+} // namespace quendle

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ui/feedback.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace quendle::testing {
+
+// Records what the user would have been shown, in order, and dismisses every message at once.
+class RecordingFeedback : public Feedback
+{
+public:
+    struct Shown
+    {
+        QString text;
+        Icon icon;
+        QString details;
+    };
+
+    void message(const QString& text, Icon icon, const QString& details = {}) override
+    {
+        events << QStringLiteral("message:") + text;
+        messages.push_back({text, icon, details});
+        cursorOverriddenAtMessage.push_back(busyDepth != 0);
+        if (onMessage)
+            onMessage(text);
+    }
+    void beep() override { events << QStringLiteral("beep"); }
+    void busy(bool on) override
+    {
+        busyDepth += on ? 1 : -1;
+        events << (on ? QStringLiteral("busy") : QStringLiteral("idle"));
+    }
+
+    QStringList events;
+    std::vector<Shown> messages;
+    std::vector<bool> cursorOverriddenAtMessage;
+    int busyDepth = 0;
+    std::function<void(const QString&)> onMessage; // runs while the message is "open"
+};
+
+} // namespace quendle::testing

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "ui/feedback.h"
+
+namespace quendle {
+
+// Real message boxes, the system beep and the application's wait cursor.
+class QtFeedback : public Feedback
+{
+public:
+    void message(const QString& text, Icon icon, const QString& details = {}) override;
+    void beep() override;
+    void busy(bool on) override;
+};
+
+} // namespace quendle
