@@ -4,8 +4,18 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-build_packages=(cmake g++ make qt6-base-dev libcurl4-openssl-dev fonts-liberation2)
-test_packages=(googletest libgtest-dev python3-pyftpdlib locales)
+# One package a line, with what needs it.
+build_packages=(
+    cmake g++ make
+    qt6-base-dev
+    libcurl4-openssl-dev
+    fonts-liberation2 # a substitute for the window's bitmap font
+)
+test_packages=(
+    googletest libgtest-dev
+    python3-pyftpdlib # the FTP server the network tests start
+    locales           # a decimal-comma locale for the number tests
+)
 
 install_missing() {
     local missing=()
