@@ -1,6 +1,7 @@
 #include "address/localaddress.h"
 #include "app/mainwindow.h"
 #include "ftp/curltransferclient.h"
+#include "page/filesizelimit.h"
 #include "page/programvalues.h"
 #include "ui/look.h"
 #include "ui/qtfeedback.h"
@@ -17,6 +18,7 @@ quendle::ProgramValues Module1;
 
 int main(int argc, char* argv[])
 {
+    quendle::failWritesPastFileSizeLimit();
     QApplication app(argc, argv);
     // Fusion draws every control from the palette, so the program's colours show on any desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
