@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing on Debian 12, builds, then starts the program ("run") or runs every
-# test ("test").
+# test ("test": the suite, and the suite again under the sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -31,21 +31,31 @@ install_missing() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
+# build FOLDER CMAKE-OPTIONS...
 build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    cmake --build build -j"$(nproc)"
+    local folder=$1
+    shift
+    cmake -S . -B "$folder" "$@"
+    cmake --build "$folder" -j"$(nproc)"
+}
+
+run_tests() {
+    ctest --test-dir "$1" --output-on-failure -j"$(nproc)"
 }
 
 case "${1:-}" in
 run)
     install_missing "${build_packages[@]}"
-    build -DBUILD_TESTING=OFF
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
     exec ./build/quendle
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
-    build -DBUILD_TESTING=ON
-    ctest --test-dir build --output-on-failure -j"$(nproc)"
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+    run_tests build
+    # The same suite under AddressSanitizer and UBSan: any report fails it.
+    build build-sanitize -DQUENDLE_SANITIZE=ON -DBUILD_TESTING=ON
+    run_tests build-sanitize
     ;;
 *)
     echo "usage: $0 run|test" >&2
