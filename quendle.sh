@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing on Debian 12, builds, then starts the program ("run") or runs every
-# test ("test": the suite, and the suite again under the sanitizers).
+# test ("test": the suite, the suite again under the sanitizers, and the fuzz targets).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,8 +13,10 @@ build_packages=(
 )
 test_packages=(
     googletest libgtest-dev
-    python3-pyftpdlib # the FTP server the network tests start
-    locales           # a decimal-comma locale for the number tests
+    python3-pyftpdlib  # the FTP server the network tests start
+    locales            # a decimal-comma locale for the number tests
+    clang              # the fuzz build
+    libclang-rt-14-dev # clang's sanitizer runtimes and libFuzzer
 )
 
 install_missing() {
@@ -56,6 +58,9 @@ test)
     # The same suite under AddressSanitizer and UBSan: any report fails it.
     build build-sanitize -DQUENDLE_SANITIZE=ON -DBUILD_TESTING=ON
     run_tests build-sanitize
+    # Each fuzz target for a few seconds on its seeds (the README has the long run).
+    build build-fuzz -DQUENDLE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+    run_tests build-fuzz
     ;;
 *)
     echo "usage: $0 run|test" >&2
