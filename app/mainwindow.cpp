@@ -283,7 +283,13 @@ void MainWindow::Label10_Click()
         showResult(m_feedback, *missing);
         return;
     }
-    const ConnectResult result = waitForWork(m_feedback, [&] { return logIn(ftp, login); });
+    ConnectResult result = waitForWork(m_feedback, [&] { return logIn(ftp, login); });
+    if (result.status == ConnectResult::Status::Untrusted) {
+        const ConnectResult untrusted = result;
+        result = m_feedback.question(untrusted.text)
+                     ? waitForWork(m_feedback, [&] { return logInTrusting(ftp, login, untrusted); })
+                     : refuseServer(untrusted);
+    }
     showResult(m_feedback, result);
     if (result.status == ConnectResult::Status::Connected)
         Timer1->start();

@@ -20,6 +20,11 @@ public:
         double idleSeconds = 300; // the server drops a control connection idle this long
         QString bindAddress = QStringLiteral("127.0.0.1");
         bool stallUploads = false; // never answer a STOR
+        double slowCwdSeconds = 0; // wait this long before each CWD reply
+        QString tls{};             // "explicit" or "implicit" for FTP over TLS, required
+        QString certificate{};     // the server's certificate and key for TLS (PEM files)
+        QString key{};
+        int port = 0; // 0: a free port
     };
 
     TestFtpServer();
@@ -34,6 +39,7 @@ public:
     // Creates a directory on the server, relative to its root.
     void makeDirectory(const QString& serverPath) const;
     int loginCount() const;
+    int userCount() const; // USER commands received, successful or not
     int quitCount() const; // QUIT commands received
 
 private:
@@ -43,6 +49,9 @@ private:
     int m_port = 0;
     QString m_error;
 };
+
+// A free port on loopback at the time of the call.
+int freeLoopbackPort();
 
 // A listening socket on loopback that accepts connections and never says a word.
 class SilentServer
