@@ -21,9 +21,9 @@ TestCertificates::TestCertificates()
         !makeServer("localhost", "DNS:localhost,IP:127.0.0.1") ||
         !makeServer("elsewhere", "DNS:elsewhere.example"))
         return;
-    QFile empty(emptyStore());
-    if (!empty.open(QIODevice::WriteOnly))
-        m_error = "cannot write " + emptyStore();
+    run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", m_dir.path() + "/unrelated.key", "-out", unrelatedAuthority(), "-days", "2",
+         "-subj", "/CN=Unrelated CA"});
 }
 
 TestCertificates::Pair TestCertificates::localhost() const

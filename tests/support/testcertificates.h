@@ -23,7 +23,8 @@ public:
     QString authority() const { return m_dir.path() + "/ca.crt"; } // the CA's certificate
     Pair localhost() const;                                        // for localhost and 127.0.0.1
     Pair elsewhere() const; // for elsewhere.example only, by the same CA
-    QString emptyStore() const { return m_dir.path() + "/empty.pem"; } // trusts nothing
+    // Another authority's certificate, a store that trusts none of the servers.
+    QString unrelatedAuthority() const { return m_dir.path() + "/unrelated.crt"; }
 
 private:
     TestCertificates();
