@@ -9,11 +9,16 @@ build_packages=(
     cmake g++ make
     qt6-base-dev
     libcurl4-openssl-dev
+    libssl-dev        # reading the server's certificate during the TLS handshake
     fonts-liberation2 # a substitute for the window's bitmap font
 )
 test_packages=(
     googletest libgtest-dev
     python3-pyftpdlib # the FTP server the network tests start
+    python3-openssl   # FTP over TLS in that server
+    openssl           # a throw-away certificate authority made at test time
+    openssh-server    # the SFTP server the tests start
+    openssh-client    # ssh-keygen: host keys and known_hosts in the SFTP tests
     locales           # a decimal-comma locale for the number tests
 )
 

@@ -247,6 +247,28 @@ TEST_F(MainWindowTest, AFailedSaveWarnsAndTheProgramGoesOn)
     EXPECT_TRUE(feedback.messages[0].text.contains(elsewhere.pagePath()));
 }
 
+TEST_F(MainWindowTest, AnUntrustedServerIsAskedAboutOutsideTheWaitAndConnectsOnlyOnYes)
+{
+    fillLogin();
+    ftp.connectError = TransferError::CertificateNotTrusted;
+    window->Label10_Click();
+    ASSERT_EQ(feedback.questions.size(), 1);
+    EXPECT_TRUE(feedback.questions[0].startsWith("The certificate of h:21 cannot be trusted."));
+    ASSERT_EQ(feedback.messages.size(), 1u);
+    EXPECT_EQ(feedback.messages[0].text, "Unable to connect to the specified host");
+    EXPECT_EQ(feedback.messages[0].icon, Feedback::Icon::Critical);
+    EXPECT_EQ(feedback.messages[0].details, "530 fake failure");
+    EXPECT_FALSE(timer()->isActive());
+
+    feedback.events.clear();
+    feedback.answers = {true};
+    window->Label10_Click();
+    EXPECT_EQ(feedback.events, (QStringList{"busy", "idle", "question:" + feedback.questions[1],
+                                            "busy", "idle", "message:Connected to server!"}));
+    EXPECT_EQ(ftp.calls.filter("Trust"), QStringList{"Trust h:21"});
+    EXPECT_TRUE(timer()->isActive());
+}
+
 TEST_F(MainWindowTest, ExitAndTheTitleBarCloseTheWindowAndStopTheRefresh)
 {
     window->show();
