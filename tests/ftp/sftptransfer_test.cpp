@@ -78,6 +78,9 @@ TEST_F(SftpTransferTest, AKnownHashedKeyConnectsOnceForUploadsToEveryKindOfDirec
     EXPECT_FALSE(upload(sftp)) << "a missing directory fails even when the path comes back";
     EXPECT_EQ(server.loginCount(), 1);
     EXPECT_TRUE(sftp.disconnect().ok());
+    // sshd logs the disconnect a moment after it arrives.
+    for (int wait = 0; wait < 100 && server.disconnectCount() == 0; ++wait)
+        QThread::msleep(20);
     EXPECT_EQ(server.disconnectCount(), 1) << "Disconnect closes the SSH session properly";
 }
 
