@@ -288,7 +288,6 @@ private:
         case CURLE_GOT_NOTHING:
         case CURLE_FTP_WEIRD_SERVER_REPLY:
         case CURLE_PARTIAL_FILE:
-        case CURLE_SSH:
             return true;
         default:
             return false;

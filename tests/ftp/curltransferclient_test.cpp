@@ -220,6 +220,15 @@ TEST_F(CurlTransferClientTest, AnInvalidHostFailsWithoutConnecting)
     EXPECT_EQ(last.error, TransferError::InvalidHost);
     request.host = " ";
     EXPECT_FALSE(connect(ftp, request));
+    request.host = server.host() + " ";
+    EXPECT_FALSE(connect(ftp, request));
+    EXPECT_TRUE(
+        last.detail.endsWith("the port is a number from 1 to 65535 written in digits only."))
+        << last.detail.toStdString();
+    request.host = "http://" + server.host();
+    EXPECT_FALSE(connect(ftp, request));
+    EXPECT_EQ(last.error, TransferError::UnknownScheme);
+    EXPECT_TRUE(last.detail.contains("ftpes://, ftps:// and sftp://"));
     EXPECT_EQ(server.loginCount(), 0);
 }
 

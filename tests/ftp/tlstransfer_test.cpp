@@ -152,17 +152,6 @@ TEST_F(TlsTransferTest, ExplicitTlsToAServerWithoutTlsNeverSendsTheLogin)
     EXPECT_EQ(plain.userCount(), 0);
 }
 
-TEST_F(TlsTransferTest, AWrongPasswordIsRefusedAndNeverShown)
-{
-    const auto server = start("explicit", certificates.localhost());
-    request.host = "ftpes://" + server->host();
-    request.password = "wrong horse";
-    EXPECT_FALSE(connect(ftp));
-    EXPECT_EQ(last.error, TransferError::LoginRefused);
-    EXPECT_TRUE(last.detail.contains("530")) << detail();
-    EXPECT_FALSE(last.detail.contains("wrong horse"));
-}
-
 TEST_F(TlsTransferTest, AnUploadAfterTheServerDroppedTheIdleSessionLogsInAgain)
 {
     const auto server = start("explicit", certificates.localhost(), 0, 1.0);
