@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 namespace quendle {
@@ -45,19 +46,23 @@ class CurlTransferClient::Session
 {
 public:
     Session(const QString& authority, const TransferTimeouts& timeouts)
-        : m_handle(curl_easy_init()), m_authority(authority.toUtf8()), m_timeouts(timeouts)
+        : m_handle(curl_easy_init()), m_transfers(curl_multi_init()),
+          m_authority(authority.toUtf8()), m_timeouts(timeouts)
     {
     }
     ~Session()
     {
-        // Cleaning up the handle closes its connection with QUIT.
+        // The connection stays in the multi handle's cache between transfers: cleaning that up
+        // closes it with QUIT.
         if (m_handle)
             curl_easy_cleanup(m_handle);
+        if (m_transfers)
+            curl_multi_cleanup(m_transfers);
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    bool started() const { return m_handle != nullptr; }
+    bool started() const { return m_handle && m_transfers; }
 
     TransferResult logIn(const QString& user, const QString& password)
     {
@@ -125,11 +130,46 @@ private:
         return 0;
     }
 
+    // Runs one transfer on the session's connection. curl_easy_perform would do the same, but
+    // libcurl 7.88 can leave an FTP transfer with nothing to wait for: when the server answers
+    // EPSV or PASV at once, the data connection is set up without being started, and libcurl
+    // offers neither a socket nor a timer. curl_easy_perform then sleeps its full poll of one
+    // second before it opens the data connection. Here such a wait is cut short.
     CURLcode perform()
     {
         m_errorBuffer[0] = '\0';
         m_lastReply.clear();
-        return curl_easy_perform(m_handle);
+        CURLMcode state = curl_multi_add_handle(m_transfers, m_handle);
+        int running = 1;
+        while (state == CURLM_OK) {
+            state = curl_multi_perform(m_transfers, &running);
+            if (state != CURLM_OK || running == 0)
+                break;
+            state = curl_multi_poll(m_transfers, nullptr, 0, waitMilliseconds(), nullptr);
+        }
+        CURLcode code = state == CURLM_OK ? CURLE_OK : CURLE_FAILED_INIT;
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(m_transfers, &queued))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == m_handle)
+                code = message->data.result;
+        curl_multi_remove_handle(m_transfers, m_handle);
+        if (state != CURLM_OK)
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "%s", curl_multi_strerror(state));
+        return code;
+    }
+
+    // How long to wait for the transfer's sockets; libcurl's own timers shorten it.
+    int waitMilliseconds()
+    {
+        fd_set read, write, except;
+        FD_ZERO(&read);
+        FD_ZERO(&write);
+        FD_ZERO(&except);
+        int highest = -1;
+        curl_multi_fdset(m_transfers, &read, &write, &except, &highest);
+        // No socket to wait on: libcurl can go on at once (the stalled data connection above).
+        // A millisecond keeps a transfer that truly waits on a timer alone from spinning.
+        return highest < 0 ? 1 : 1000;
     }
 
     bool connectionDropped(CURLcode code) const
@@ -176,16 +216,14 @@ private:
     }
 
     CURL* m_handle;
+    CURLM* m_transfers; // drives the handle's transfers and keeps its connection between them
     QByteArray m_authority;
     TransferTimeouts m_timeouts;
     QByteArray m_lastReply; // last reply line the server sent
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 };
 
-CurlTransferClient::CurlTransferClient(TransferTimeouts timeouts) : m_timeouts(timeouts)
-{
-    initialiseCurlOnce();
-}
+CurlTransferClient::CurlTransferClient(TransferTimeouts timeouts) : m_timeouts(timeouts) {}
 
 CurlTransferClient::~CurlTransferClient() = default;
 
@@ -202,6 +240,8 @@ TransferResult CurlTransferClient::connect(const TransferRequest& request)
                        QStringLiteral("The user name or the password holds a line break or "
                                       "another control character."));
 
+    // libcurl and its TLS libraries are set up only when a connection is first needed.
+    initialiseCurlOnce();
     auto session = std::make_unique<Session>(*authority, m_timeouts);
     if (!session->started())
         return failure(TransferError::LibraryFailure,
