@@ -40,7 +40,7 @@ case "${1:-}" in
 run)
     install_missing "${build_packages[@]}"
     build -DBUILD_TESTING=OFF
-    exec ./build/quendle
+    exec ./build/app/quendle
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
