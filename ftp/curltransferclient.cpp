@@ -168,7 +168,9 @@ private:
         int highest = -1;
         curl_multi_fdset(m_transfers, &read, &write, &except, &highest);
         // No socket to wait on: libcurl can go on at once (the stalled data connection above).
-        // A millisecond keeps a transfer that truly waits on a timer alone from spinning.
+        // A millisecond keeps a transfer that truly waits on a timer alone from spinning; a
+        // socket numbered past FD_SETSIZE, which libcurl leaves out of the set, only shortens
+        // the waits.
         return highest < 0 ? 1 : 1000;
     }
 
