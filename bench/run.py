@@ -8,7 +8,7 @@ Usage: run.py [--build [LABEL=]DIR]... [--uploads N] [--runs N] [--sections NAME
 Several --build options measure several builds side by side (before=DIR after=DIR).
 """
 import argparse
-import importlib.util
+import runpy
 import sys
 import tempfile
 from pathlib import Path
@@ -24,10 +24,7 @@ def sections():
     found = {}
     for script in sorted(HERE.glob("*/section.py")):
         name = script.parent.name
-        spec = importlib.util.spec_from_file_location(f"section_{name}", script)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        found[name] = module
+        found[name] = runpy.run_path(str(script))["measure"]
     return found
 
 
@@ -60,7 +57,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="quendle-bench-") as scratch:
         context = Context(builds, arguments.uploads, arguments.runs, Path(scratch))
         for name in chosen:
-            for table in available[name].measure(context):
+            for table in available[name](context):
                 print(table.render(), end="\n\n", flush=True)
 
 
