@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing on Debian 12, builds, then starts the program ("run") or runs every
-# test ("test").
+# Installs what is missing on Debian 12, builds, then starts the program ("run"), runs every
+# test ("test") or runs the benchmark ("bench", options after it go to bench/run.py).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -20,6 +20,13 @@ test_packages=(
     openssh-server    # the SFTP server the tests start
     openssh-client    # ssh-keygen: host keys and known_hosts in the SFTP tests
     locales           # a decimal-comma locale for the number tests
+)
+bench_packages=(
+    curl              # the one-shot upload the benchmark compares Publish with
+    python3-pyftpdlib # an FTP server the benchmark starts on loopback
+    vsftpd            # another one, started by the benchmark on a loopback port of its own
+    xvfb              # a virtual X server for the window's start-up and memory
+    python3-xlib      # to hear when a window is mapped
 )
 
 install_missing() {
@@ -45,15 +52,22 @@ case "${1:-}" in
 run)
     install_missing "${build_packages[@]}"
     build -DBUILD_TESTING=OFF
-    exec ./build/quendle
+    exec ./build/app/quendle
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
     build -DBUILD_TESTING=ON
     ctest --test-dir build --output-on-failure -j"$(nproc)"
     ;;
+bench)
+    shift
+    install_missing "${build_packages[@]}" "${bench_packages[@]}"
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j"$(nproc)" --target bench
+    exec /usr/bin/python3 bench/run.py "$@"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|bench [benchmark options]" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,6 @@
 #include "address/localaddress.h"
 #include "app/mainwindow.h"
-#include "ftp/curltransferclient.h"
+#include "ftploader/loadedtransferclient.h"
 #include "page/programvalues.h"
 #include "ui/look.h"
 #include "ui/qtfeedback.h"
@@ -22,7 +22,8 @@ int main(int argc, char* argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     quendle::QtFeedback feedback;
-    quendle::CurlTransferClient ftp;
+    quendle::LoadedTransferClient ftp(
+        quendle::transferModulePath(QCoreApplication::applicationDirPath()));
     auto* Form1 = new quendle::MainWindow(
         feedback, ftp, Module1, QCoreApplication::applicationDirPath(), &quendle::localAddress);
     Form1->setAttribute(Qt::WA_DeleteOnClose);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -72,20 +73,23 @@ class CurlTransferClient::Session
 {
 public:
     explicit Session(SessionSetup setup)
-        : m_handle(curl_easy_init()), m_setup(std::move(setup)),
+        : m_handle(curl_easy_init()), m_transfers(curl_multi_init()), m_setup(std::move(setup)),
           m_certificates(m_setup.address.bareHost())
     {
     }
     ~Session()
     {
-        // Cleaning up the handle logs out: QUIT over FTP, then the TLS close; SSH's disconnect.
+        // The connection stays in the multi handle's cache between transfers: cleaning that up
+        // logs out: QUIT over FTP, then the TLS close; SSH's disconnect.
         if (m_handle)
             curl_easy_cleanup(m_handle);
+        if (m_transfers)
+            curl_multi_cleanup(m_transfers);
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    bool started() const { return m_handle != nullptr; }
+    bool started() const { return m_handle && m_transfers; }
 
     TransferResult logIn(const QString& user, const QString& password)
     {
@@ -269,13 +273,50 @@ private:
         return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
     }
 
+    // Runs one transfer on the session's connection. curl_easy_perform would do the same, but
+    // libcurl 7.88 can leave an FTP transfer with nothing to wait for: when the server answers
+    // EPSV or PASV at once, the data connection is set up without being started, and libcurl
+    // offers neither a socket nor a timer. curl_easy_perform then sleeps its full poll of one
+    // second before it opens the data connection. Here such a wait is cut short.
     CURLcode perform()
     {
         m_errorBuffer[0] = '\0';
         m_lastReply.clear();
         m_certificates.reset();
         m_hostKeys.reset();
-        return curl_easy_perform(m_handle);
+        CURLMcode state = curl_multi_add_handle(m_transfers, m_handle);
+        int running = 1;
+        while (state == CURLM_OK) {
+            state = curl_multi_perform(m_transfers, &running);
+            if (state != CURLM_OK || running == 0)
+                break;
+            state = curl_multi_poll(m_transfers, nullptr, 0, waitMilliseconds(), nullptr);
+        }
+        CURLcode code = state == CURLM_OK ? CURLE_OK : CURLE_FAILED_INIT;
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(m_transfers, &queued))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == m_handle)
+                code = message->data.result;
+        curl_multi_remove_handle(m_transfers, m_handle);
+        if (state != CURLM_OK)
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "%s", curl_multi_strerror(state));
+        return code;
+    }
+
+    // How long to wait for the transfer's sockets; libcurl's own timers shorten it.
+    int waitMilliseconds()
+    {
+        fd_set read, write, except;
+        FD_ZERO(&read);
+        FD_ZERO(&write);
+        FD_ZERO(&except);
+        int highest = -1;
+        curl_multi_fdset(m_transfers, &read, &write, &except, &highest);
+        // No socket to wait on: libcurl can go on at once (the stalled data connection above).
+        // A millisecond keeps a transfer that truly waits on a timer alone from spinning; a
+        // socket numbered past FD_SETSIZE, which libcurl leaves out of the set, only shortens
+        // the waits.
+        return highest < 0 ? 1 : 1000;
     }
 
     bool connectionDropped(CURLcode code) const
@@ -366,6 +407,7 @@ private:
     }
 
     CURL* m_handle;
+    CURLM* m_transfers; // drives the handle's transfers and keeps its connection between them
     SessionSetup m_setup;
     QByteArray m_lastReply; // last reply line the server sent
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
@@ -376,7 +418,6 @@ private:
 CurlTransferClient::CurlTransferClient(TransferTimeouts timeouts, QString knownHostsFile)
     : m_timeouts(timeouts), m_knownHostsFile(std::move(knownHostsFile))
 {
-    initialiseCurlOnce();
 }
 
 CurlTransferClient::~CurlTransferClient() = default;
@@ -394,6 +435,8 @@ TransferResult CurlTransferClient::connect(const TransferRequest& request)
                        QStringLiteral("The user name or the password holds a line break or "
                                       "another control character."));
 
+    // libcurl and its TLS libraries are set up only when a connection is first needed.
+    initialiseCurlOnce();
     const ServerAddress& address = *parsed.address;
     const auto trusted = [&](const std::map<QString, QByteArray>& pins) {
         const auto found = pins.find(address.authority());
