@@ -1,12 +1,14 @@
 """A throw-away FTP server for the tests, on loopback only.
 
-Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS [stall]]
+Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS [MODE]]
 
 Prints the port it listens on, then serves until killed. Every successful login
-appends "login" to LOGINLOG, and every QUIT appends "quit". After login the working directory is HOMEDIR (a path
+appends "login" to LOGINLOG, every QUIT appends "quit" and every file received whole
+appends "stor". After login the working directory is HOMEDIR (a path
 inside ROOT such as /home/tester), so that paths relative to the login directory
-differ from absolute ones. With "stall", the server never answers a STOR, like a
-server that hangs in the middle of an upload.
+differ from absolute ones. With MODE "stall", the server never answers a STOR, like a
+server that hangs in the middle of an upload; with "failfirst" it refuses the first
+STOR with 451, like a server with a passing trouble.
 """
 import sys
 
@@ -18,7 +20,9 @@ from pyftpdlib.servers import FTPServer
 def main():
     root, user, password, login_log, idle, home = sys.argv[1:7]
     bind = sys.argv[7] if len(sys.argv) > 7 else "127.0.0.1"
-    stall = len(sys.argv) > 8 and sys.argv[8] == "stall"
+    mode = sys.argv[8] if len(sys.argv) > 8 else ""
+    stall = mode == "stall"
+    failures_left = [1 if mode == "failfirst" else 0]
     if bind not in ("127.0.0.1", "::1"):
         raise SystemExit("the test server listens on loopback only")
 
@@ -33,7 +37,14 @@ def main():
         def ftp_STOR(self, file, mode="w"):
             if stall:
                 return None
+            if failures_left[0] > 0:
+                failures_left[0] -= 1
+                self.respond("451 Local error in processing, try again later.")
+                return None
             return FTPHandler.ftp_STOR(self, file, mode)
+
+        def on_file_received(self, file):
+            record("stor")
 
         def ftp_QUIT(self, line):
             record("quit")

@@ -15,11 +15,15 @@ TestFtpServer::TestFtpServer() : TestFtpServer(Options{}) {}
 TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
 {
     makeDirectory(kHome);
-    m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-    m_process.setArguments({QStringLiteral(QUENDLE_FTPSERVER_SCRIPT), m_dir.path() + "/root", kUser,
-                            kPassword, m_dir.path() + "/logins",
-                            QString::number(options.idleSeconds), kHome, options.bindAddress,
-                            options.stallUploads ? QStringLiteral("stall") : QString()});
+    const QString mode = options.stallUploads      ? QStringLiteral("stall")
+                         : options.failFirstUpload ? QStringLiteral("failfirst")
+                                                   : QString();
+    QStringList command = options.launcher;
+    command << QStringLiteral("/usr/bin/python3") << QStringLiteral(QUENDLE_FTPSERVER_SCRIPT)
+            << m_dir.path() + "/root" << kUser << kPassword << m_dir.path() + "/logins"
+            << QString::number(options.idleSeconds) << kHome << options.bindAddress << mode;
+    m_process.setProgram(command.takeFirst());
+    m_process.setArguments(command);
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
         m_error = QStringLiteral("FTP server did not start: ") +
@@ -63,6 +67,11 @@ int TestFtpServer::loginCount() const
 int TestFtpServer::quitCount() const
 {
     return readWholeFile(m_dir.path() + "/logins").count("quit\n");
+}
+
+int TestFtpServer::uploadCount() const
+{
+    return readWholeFile(m_dir.path() + "/logins").count("stor\n");
 }
 
 SilentServer::SilentServer()

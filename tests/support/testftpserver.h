@@ -19,7 +19,9 @@ public:
     {
         double idleSeconds = 300; // the server drops a control connection idle this long
         QString bindAddress = QStringLiteral("127.0.0.1");
-        bool stallUploads = false; // never answer a STOR
+        bool stallUploads = false;    // never answer a STOR
+        bool failFirstUpload = false; // refuse the first STOR with 451, take the later ones
+        QStringList launcher = {};    // a command that starts the server (nsenter into a namespace)
     };
 
     TestFtpServer();
@@ -34,7 +36,8 @@ public:
     // Creates a directory on the server, relative to its root.
     void makeDirectory(const QString& serverPath) const;
     int loginCount() const;
-    int quitCount() const; // QUIT commands received
+    int quitCount() const;   // QUIT commands received
+    int uploadCount() const; // files received whole
 
 private:
     QTemporaryDir m_dir;
