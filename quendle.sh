@@ -15,6 +15,7 @@ test_packages=(
     googletest libgtest-dev
     python3-pyftpdlib # the FTP server the network tests start
     locales           # a decimal-comma locale for the number tests
+    iproute2          # ip: the veth pair of the address-change test in a network namespace
 )
 
 install_missing() {

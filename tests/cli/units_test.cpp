@@ -1,3 +1,4 @@
+#include "service/configreader.h"
 #include "service/settingkeys.h"
 #include "testftpserver.h"
 
@@ -71,6 +72,29 @@ TEST(ManPage, DocumentsEverySectionAndKey)
                 QRegularExpression::MultilineOption)))
                 << section.name.data() << " " << key.key.data();
     }
+}
+
+} // namespace
+
+namespace {
+
+// The example in the README is a configuration a person can copy as it stands.
+TEST(Readme, ItsExampleConfigurationIsRead)
+{
+    const QByteArray readme = readWholeFile(kSource + "/README.md");
+    const qsizetype start = readme.indexOf("```ini\n");
+    ASSERT_GE(start, 0);
+    const qsizetype end = readme.indexOf("```", start + 7);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("publish.conf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(readme.mid(start + 7, end - start - 7));
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const auto read = readSettings(file.fileName());
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
+        << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
+    EXPECT_EQ(std::get<PublisherSettings>(read).targets[0].password, "s3cret");
 }
 
 } // namespace
