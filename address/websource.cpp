@@ -36,7 +36,9 @@ int checkCancel(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return fetch->cancel && fetch->cancel->load() ? 1 : 0;
 }
 
-// Loading the TLS library costs memory: it happens on the first fetch, not at start.
+// Loading the TLS library costs memory: it happens on the first fetch, not at start. The
+// transfer component initialises libcurl from its own threads too, which libcurl allows since
+// 7.84 (its "threadsafe" feature).
 void initialiseCurlOnce()
 {
     static std::once_flag once;

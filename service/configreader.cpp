@@ -4,10 +4,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace quendle {
 
@@ -87,7 +88,9 @@ private:
             return;
         }
         const QString inside = text.mid(1, text.size() - 2).trimmed();
-        const qsizetype blank = inside.indexOf(QRegularExpression(QStringLiteral("\\s")));
+        const auto blankAt =
+            std::find_if(inside.begin(), inside.end(), [](QChar c) { return c.isSpace(); });
+        const qsizetype blank = blankAt == inside.end() ? -1 : blankAt - inside.begin();
         const QString kind = blank < 0 ? inside : inside.left(blank);
         const QString name = blank < 0 ? QString() : inside.mid(blank + 1).trimmed();
         m_title = name.isEmpty() ? kind : kind + QLatin1Char(' ') + name;
