@@ -150,9 +150,13 @@ void WatchLoop::takeAnswers(const QList<NamedAnswer>& answers, bool publishAnywa
         else
             logger::debug(QStringLiteral("source %1: %2").arg(named.source, named.answer.error));
     }
+    // The notices that matter are those of the interface the answer came from; without an
+    // answer, those of the first interface a source named (empty: every interface).
     m_interfaceInUse.clear();
+    if (found)
+        m_interfaceInUse = found->answer.interfaceName;
     for (const NamedAnswer& named : answers)
-        if (m_interfaceInUse.isEmpty() || &named == found)
+        if (m_interfaceInUse.isEmpty())
             m_interfaceInUse = named.answer.interfaceName;
 
     if (!found) {
