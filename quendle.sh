@@ -20,6 +20,7 @@ test_packages=(
     openssh-server    # the SFTP server the tests start
     openssh-client    # ssh-keygen: host keys and known_hosts in the SFTP tests
     locales           # a decimal-comma locale for the number tests
+    iproute2          # ip: the veth pair of the address-change test in a network namespace
 )
 bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with

@@ -7,11 +7,13 @@ Options:
   --port PORT         the port to listen on (default: a free one)
   --stall             never answer a STOR, like a server that hangs in the middle of an upload
   --slow-cwd SECONDS  wait this long before answering each CWD
+  --fail-first        refuse the first STOR with 451, like a server with a passing trouble
   --tls explicit|implicit --cert FILE --key FILE
                       FTP over TLS, required on the control and the data connection
 
 Prints the port it listens on, then serves until killed. EVENTLOG gets one line per event:
-"user" for every USER command, "login" for every successful login, "quit" for every QUIT.
+"user" for every USER command, "login" for every successful login, "quit" for every QUIT,
+"stor" for every file received whole.
 After login the working directory is HOMEDIR (a path inside ROOT such as /home/tester), so that
 paths relative to the login directory differ from absolute ones.
 """
@@ -63,10 +65,12 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--stall", action="store_true")
     parser.add_argument("--slow-cwd", type=float, default=0)
+    parser.add_argument("--fail-first", action="store_true")
     parser.add_argument("--tls", choices=("explicit", "implicit"))
     parser.add_argument("--cert")
     parser.add_argument("--key")
     args = parser.parse_args()
+    failures_left = [1 if args.fail_first else 0]
     if args.bind not in ("127.0.0.1", "::1"):
         raise SystemExit("the test server listens on loopback only")
 
@@ -95,7 +99,17 @@ def main():
         def ftp_STOR(self, file, mode="w"):
             if args.stall:
                 return None
+            if failures_left[0] > 0:
+                failures_left[0] -= 1
+                self.respond("451 Local error in processing, try again later.")
+                return None
             return base.ftp_STOR(self, file, mode)
+
+        def on_file_received(self, file):
+            record("stor")
+
+        def on_file_received(self, file):
+            record("stor")
 
         def ftp_QUIT(self, line):
             record("quit")

@@ -15,8 +15,8 @@ TestFtpServer::TestFtpServer() : TestFtpServer(Options{}) {}
 TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
 {
     makeDirectory(kHome);
-    m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-    QStringList arguments{QStringLiteral(QUENDLE_FTPSERVER_SCRIPT),
+    QStringList arguments{QStringLiteral("/usr/bin/python3"),
+                          QStringLiteral(QUENDLE_FTPSERVER_SCRIPT),
                           m_dir.path() + "/root",
                           kUser,
                           kPassword,
@@ -31,9 +31,14 @@ TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
                           QString::number(options.slowCwdSeconds)};
     if (options.stallUploads)
         arguments << "--stall";
+    if (options.failFirstUpload)
+        arguments << "--fail-first";
     if (!options.tls.isEmpty())
         arguments << "--tls" << options.tls << "--cert" << options.certificate << "--key"
                   << options.key;
+    // A launcher (such as nsenter into a namespace) goes in front of the whole command.
+    arguments = options.launcher + arguments;
+    m_process.setProgram(arguments.takeFirst());
     m_process.setArguments(arguments);
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
@@ -83,6 +88,11 @@ int TestFtpServer::userCount() const
 int TestFtpServer::quitCount() const
 {
     return readWholeFile(m_dir.path() + "/logins").count("quit\n");
+}
+
+int TestFtpServer::uploadCount() const
+{
+    return readWholeFile(m_dir.path() + "/logins").count("stor\n");
 }
 
 SilentServer::SilentServer()

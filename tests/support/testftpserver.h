@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace quendle::testing {
@@ -24,7 +25,9 @@ public:
         QString tls{};             // "explicit" or "implicit" for FTP over TLS, required
         QString certificate{};     // the server's certificate and key for TLS (PEM files)
         QString key{};
-        int port = 0; // 0: a free port
+        int port = 0;                 // 0: a free port
+        bool failFirstUpload = false; // refuse the first STOR with 451, take the later ones
+        QStringList launcher = {};    // a command that starts the server (nsenter into a namespace)
     };
 
     TestFtpServer();
@@ -39,8 +42,9 @@ public:
     // Creates a directory on the server, relative to its root.
     void makeDirectory(const QString& serverPath) const;
     int loginCount() const;
-    int userCount() const; // USER commands received, successful or not
-    int quitCount() const; // QUIT commands received
+    int userCount() const;   // USER commands received, successful or not
+    int quitCount() const;   // QUIT commands received
+    int uploadCount() const; // files received whole
 
 private:
     QTemporaryDir m_dir;
