@@ -1,6 +1,7 @@
 #include "address/localaddress.h"
 #include "app/mainwindow.h"
 #include "ftp/curltransferclient.h"
+#include "page/pagelocation.h"
 #include "page/programvalues.h"
 #include "ui/look.h"
 #include "ui/qtfeedback.h"
@@ -23,8 +24,10 @@ int main(int argc, char* argv[])
 
     quendle::QtFeedback feedback;
     quendle::CurlTransferClient ftp;
-    auto* Form1 = new quendle::MainWindow(
-        feedback, ftp, Module1, QCoreApplication::applicationDirPath(), &quendle::localAddress);
+    const QString pageDirectory =
+        quendle::pageDirectory(QCoreApplication::applicationDirPath(), quendle::userDataHome());
+    auto* Form1 =
+        new quendle::MainWindow(feedback, ftp, Module1, pageDirectory, &quendle::localAddress);
     Form1->setAttribute(Qt::WA_DeleteOnClose);
     quendle::look::centreOnScreen(Form1);
     Form1->show();
