@@ -19,6 +19,8 @@ quendle::ProgramValues Module1;
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // Wayland desktops show the icon of the desktop entry named here, not the window's own.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUENDLE_APP_ID));
     // Fusion draws every control from the palette, so the program's colours show on any desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
