@@ -9,12 +9,20 @@ build_packages=(
     cmake g++ make
     qt6-base-dev
     libcurl4-openssl-dev
-    fonts-liberation2 # a substitute for the window's bitmap font
+    fonts-liberation2  # a substitute for the window's bitmap font
+    librsvg2-bin       # rsvg-convert renders the icon drawing to PNG
 )
 test_packages=(
     googletest libgtest-dev
-    python3-pyftpdlib # the FTP server the network tests start
-    locales           # a decimal-comma locale for the number tests
+    python3-pyftpdlib  # the FTP server the network tests start
+    locales            # a decimal-comma locale for the number tests
+    desktop-file-utils # desktop-file-validate checks the desktop entry
+    appstream          # appstreamcli checks the AppStream data
+    man-db             # man checks that the man pages render without warnings
+    dpkg-dev           # dpkg-shlibdeps computes the package's Depends
+    file               # CPack finds the binaries for dpkg-shlibdeps with it
+    xvfb               # the virtual X server of dist/check-package.sh
+    xdotool            # clicks Save in the installed window in dist/check-package.sh
 )
 
 install_missing() {
