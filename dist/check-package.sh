@@ -34,27 +34,30 @@ echo "installed $(basename "$deb")"
 # nobody, with a home folder of its own and nothing else of root's environment.
 home=$work/home
 mkdir "$home" && chown 65534:65534 "$home"
-as_user() {
-    setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"
-}
+# One process chain of execs, so that $! of a program started in the background is its own.
+as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups
+    env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8)
 
 if dpkg -L quendle | grep -qx /usr/bin/quendle-publish; then
-    as_user quendle-publish --version
+    version=$("${as_user[@]}" quendle-publish --version)
+    [ -n "$version" ] || { echo "quendle-publish --version says nothing"; exit 1; }
+    echo "quendle-publish --version: $version"
 elif [ -f cli/CMakeLists.txt ]; then
     echo "the package lacks /usr/bin/quendle-publish" >&2
     exit 1
 fi
 
-as_user man -P cat quendle 2>/dev/null | grep -q XDG_DATA_HOME || { echo "man quendle fails"; exit 1; }
+"${as_user[@]}" man -P cat quendle 2>/dev/null | grep -q XDG_DATA_HOME ||
+    { echo "man quendle does not show the page"; exit 1; }
 
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=:$(cat "$work/display")
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
 
-as_user DISPLAY="$DISPLAY" quendle 2>"$work/quendle.log" &
+"${as_user[@]}" DISPLAY="$DISPLAY" quendle 2>"$work/quendle.log" &
 quendle=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quendle IP Publisher$' | head -1)
 [ -n "$window" ] || { echo "no window"; cat "$work/quendle.log"; exit 1; }
