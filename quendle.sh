@@ -11,6 +11,7 @@ build_packages=(
     libcurl4-openssl-dev
     libssl-dev        # reading the server's certificate during the TLS handshake
     fonts-liberation2 # a substitute for the window's bitmap font
+    librsvg2-bin      # rsvg-convert renders the icon drawing to PNG
 )
 test_packages=(
     googletest libgtest-dev
@@ -21,6 +22,13 @@ test_packages=(
     openssh-client    # ssh-keygen: host keys and known_hosts in the SFTP tests
     locales           # a decimal-comma locale for the number tests
     iproute2          # ip: the veth pair of the address-change test in a network namespace
+    desktop-file-utils # desktop-file-validate checks the desktop entry
+    appstream         # appstreamcli checks the AppStream data
+    man-db            # man checks that the man pages render without warnings
+    dpkg-dev          # dpkg-shlibdeps computes the package's Depends
+    file              # CPack finds the binaries for dpkg-shlibdeps with it
+    xvfb              # the virtual X server of dist/check-package.sh
+    xdotool           # clicks Save in the installed window in dist/check-package.sh
 )
 bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with
