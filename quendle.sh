@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing on Debian 12, builds, then starts the program ("run") or runs every
-# test ("test": the suite, the suite again under the sanitizers, and the fuzz targets).
+# Installs what is missing on Debian 12, builds, then starts the program ("run"), runs every
+# test ("test": the suite, the suite again under the sanitizers, and the fuzz targets) or runs the
+# benchmark ("bench", options after it go to bench/run.py).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -9,14 +10,36 @@ build_packages=(
     cmake g++ make
     qt6-base-dev
     libcurl4-openssl-dev
+    libssl-dev        # reading the server's certificate during the TLS handshake
     fonts-liberation2 # a substitute for the window's bitmap font
+    librsvg2-bin      # rsvg-convert renders the icon drawing to PNG
 )
 test_packages=(
     googletest libgtest-dev
-    python3-pyftpdlib  # the FTP server the network tests start
-    locales            # a decimal-comma locale for the number tests
-    clang              # the fuzz build
+    python3-pyftpdlib # the FTP server the network tests start
+    python3-openssl   # FTP over TLS in that server
+    openssl           # a throw-away certificate authority made at test time
+    openssh-server    # the SFTP server the tests start
+    openssh-client    # ssh-keygen: host keys and known_hosts in the SFTP tests
+    locales           # a decimal-comma locale for the number tests
+    iproute2          # ip: the veth pair of the address-change test in a network namespace
+    desktop-file-utils # desktop-file-validate checks the desktop entry
+    appstream         # appstreamcli checks the AppStream data
+    man-db            # man checks that the man pages render without warnings
+    dpkg-dev          # dpkg-shlibdeps computes the package's Depends
+    file              # CPack finds the binaries for dpkg-shlibdeps with it
+    xvfb              # the virtual X server of dist/check-package.sh
+    xdotool           # clicks Save in the installed window in dist/check-package.sh
+    clang             # the fuzz build
     libclang-rt-14-dev # clang's sanitizer runtimes and libFuzzer
+    libidn2-dev       # the host fuzz target maps names with IDNA as libcurl does
+)
+bench_packages=(
+    curl              # the one-shot upload the benchmark compares Publish with
+    python3-pyftpdlib # an FTP server the benchmark starts on loopback
+    vsftpd            # another one, started by the benchmark on a loopback port of its own
+    xvfb              # a virtual X server for the window's start-up and memory
+    python3-xlib      # to hear when a window is mapped
 )
 
 install_missing() {
@@ -49,7 +72,7 @@ case "${1:-}" in
 run)
     install_missing "${build_packages[@]}"
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
-    exec ./build/quendle
+    exec ./build/app/quendle
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
@@ -62,8 +85,15 @@ test)
     build build-fuzz -DQUENDLE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
     run_tests build-fuzz
     ;;
+bench)
+    shift
+    install_missing "${build_packages[@]}" "${bench_packages[@]}"
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j"$(nproc)" --target bench
+    exec /usr/bin/python3 bench/run.py "$@"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|bench [benchmark options]" >&2
     exit 2
     ;;
 esac

@@ -14,7 +14,8 @@ namespace {
 
 constexpr unsigned kRouteUp = 0x1; // RTF_UP
 
-// The interface of the first usable default route in /proc/net/route's format.
+} // namespace
+
 QString defaultRouteInterface(const QString& routeTable)
 {
     const QStringList lines = routeTable.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -50,8 +51,6 @@ QList<InterfaceAddress> systemInterfaces()
     freeifaddrs(list);
     return result;
 }
-
-} // namespace
 
 QString chooseLocalAddress(const QString& routeTable, const QList<InterfaceAddress>& interfaces)
 {

@@ -13,6 +13,13 @@ struct InterfaceAddress
     bool loopback = false;
 };
 
+// The interface of the first usable default route in the text of the kernel's IPv4 routing
+// table (/proc/net/route); empty when there is none.
+QString defaultRouteInterface(const QString& routeTable);
+
+// The IPv4 addresses of the machine's interfaces as the platform reports them now.
+QList<InterfaceAddress> systemInterfaces();
+
 // Picks the address to publish: that of the interface carrying the default route (from the text
 // of the kernel's IPv4 routing table), else the first up, non-loopback one, else "127.0.0.1".
 QString chooseLocalAddress(const QString& routeTable, const QList<InterfaceAddress>& interfaces);

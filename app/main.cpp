@@ -1,7 +1,8 @@
 #include "address/localaddress.h"
 #include "app/mainwindow.h"
-#include "ftp/curltransferclient.h"
+#include "ftploader/loadedtransferclient.h"
 #include "page/filesizelimit.h"
+#include "page/pagelocation.h"
 #include "page/programvalues.h"
 #include "ui/look.h"
 #include "ui/qtfeedback.h"
@@ -20,13 +21,18 @@ int main(int argc, char* argv[])
 {
     quendle::failWritesPastFileSizeLimit();
     QApplication app(argc, argv);
+    // Wayland desktops show the icon of the desktop entry named here, not the window's own.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUENDLE_APP_ID));
     // Fusion draws every control from the palette, so the program's colours show on any desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     quendle::QtFeedback feedback;
-    quendle::CurlTransferClient ftp;
-    auto* Form1 = new quendle::MainWindow(
-        feedback, ftp, Module1, QCoreApplication::applicationDirPath(), &quendle::localAddress);
+    quendle::LoadedTransferClient ftp(
+        quendle::transferModulePath(QCoreApplication::applicationDirPath()));
+    const QString pageDirectory =
+        quendle::pageDirectory(QCoreApplication::applicationDirPath(), quendle::userDataHome());
+    auto* Form1 =
+        new quendle::MainWindow(feedback, ftp, Module1, pageDirectory, &quendle::localAddress);
     Form1->setAttribute(Qt::WA_DeleteOnClose);
     quendle::look::centreOnScreen(Form1);
     Form1->show();

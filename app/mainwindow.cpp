@@ -17,10 +17,10 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QTimer>
@@ -31,19 +31,8 @@ namespace {
 
 constexpr double kLargeButton = 9.75;
 constexpr double kSmallButton = 8.25;
-
-QIcon drawWindowIcon()
-{
-    QPixmap pixmap(32, 32);
-    pixmap.fill(look::kNavy);
-    QPainter painter(&pixmap);
-    painter.setPen(QPen(look::kGreen, 3));
-    painter.drawEllipse(5, 5, 20, 20);
-    painter.drawLine(19, 19, 28, 28);
-    painter.setPen(QPen(look::kYellow, 2));
-    painter.drawPoint(15, 15);
-    return QIcon(pixmap);
-}
+// Rendered at build time from the same drawing as the installed icons.
+const QString kWindowIcon = QStringLiteral(":/quendle/quendle-32.png");
 
 // Masks each character of the password with one asterisk.
 class AsteriskMask : public QProxyStyle
@@ -81,7 +70,7 @@ MainWindow::MainWindow(Feedback& feedback, TransferClient& ftp, ProgramValues& v
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kProductTitle);
-    setWindowIcon(drawWindowIcon());
+    setWindowIcon(QIcon(kWindowIcon));
     setFixedSize(389, 450);
     look::paint(this, look::kNavy, look::kWhite);
     setFont(look::windowFont());
@@ -283,7 +272,13 @@ void MainWindow::Label10_Click()
         showResult(m_feedback, *missing);
         return;
     }
-    const ConnectResult result = waitForWork(m_feedback, [&] { return logIn(ftp, login); });
+    ConnectResult result = waitForWork(m_feedback, [&] { return logIn(ftp, login); });
+    if (result.status == ConnectResult::Status::Untrusted) {
+        const ConnectResult untrusted = result;
+        result = m_feedback.question(untrusted.text)
+                     ? waitForWork(m_feedback, [&] { return logInTrusting(ftp, login, untrusted); })
+                     : refuseServer(untrusted);
+    }
     showResult(m_feedback, result);
     if (result.status == ConnectResult::Status::Connected)
         Timer1->start();

@@ -28,7 +28,7 @@ class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // `pageDirectory` holds the page file (the program's own directory when run normally);
+    // `pageDirectory` holds the page file (see pageDirectory() in page/pagelocation.h);
     // `wsck` tells the machine's address.
     MainWindow(Feedback& feedback, TransferClient& ftp, ProgramValues& values,
                const QString& pageDirectory, std::function<QString()> wsck);

@@ -9,7 +9,7 @@ namespace quendle {
 // last Connect, so edits of the login reach the server only with the next Connect.
 struct TransferRequest
 {
-    QString host; // "host" or "host:port"; IPv6 literals in brackets
+    QString host; // "[scheme://]host[:port]"; IPv6 literals in brackets
     QString user;
     QString password;
     QString remoteDirectory; // "/x" absolute on the server, "x" below the login directory
@@ -20,27 +20,43 @@ struct TransferRequest
 // What went wrong, in the component's own terms. The library's codes stay in the details.
 enum class TransferError {
     None,
-    InvalidHost,         // the host text is not a host name or address with an optional port
-    InvalidLogin,        // a line break or another control character in the user or password
-    NotConnected,        // an upload without a logged-in connection
-    LocalFileUnreadable, // the page file to send cannot be read
-    LibraryFailure,      // the transfer library could not be started
-    ConnectionFailed,    // the server could not be reached, or it broke off
-    LoginRefused,        // the server refused the user name or the password
-    TimedOut,            // the server stopped answering within the bounds
-    TransferFailed,      // the server refused or broke off the upload
+    InvalidHost,           // the host text is not a host name or address with an optional port
+    UnknownScheme,         // the host text names a scheme other than ftp, ftpes, ftps and sftp
+    InvalidLogin,          // a line break or another control character in the user or password
+    NotConnected,          // an upload without a logged-in connection
+    LocalFileUnreadable,   // the page file to send cannot be read
+    LibraryFailure,        // the transfer library could not be started
+    ConnectionFailed,      // the server could not be reached, or it broke off
+    CertificateNotTrusted, // the server's TLS certificate failed the checks; see `identity`
+    HostKeyUnknown,        // the server's SSH host key is not in known_hosts; see `identity`
+    HostKeyChanged,        // the server's SSH host key differs from the one in known_hosts
+    LoginRefused,          // the server refused the user name or the password
+    TimedOut,              // the server stopped answering within the bounds
+    TransferFailed,        // the server refused or broke off the upload
+};
+
+// A server whose identity the checks could not confirm: what a person needs to decide whether to
+// trust it, and what the component holds on to when they do.
+struct ServerIdentity
+{
+    enum class Kind { None, Certificate, HostKey };
+    Kind kind = Kind::None;
+    QString server;      // "host:port"
+    QString description; // why it is not trusted, then the certificate's or the key's particulars
+    QByteArray pin;      // the component's own record of exactly this certificate or key
 };
 
 struct TransferResult
 {
     TransferError error = TransferError::None;
-    int libraryCode = 0; // the transfer library's own code, for the details only
-    QString detail;      // the server's reply or the library's message; never the password
+    int libraryCode = 0;       // the transfer library's own code, for the details only
+    QString detail;            // the server's reply or the library's message; never the password
+    ServerIdentity identity{}; // for CertificateNotTrusted and HostKeyUnknown
 
     bool ok() const { return error == TransferError::None; }
 };
 
-// The transfer component: three blocking operations. They may run on any one thread at a time,
+// The transfer component: blocking operations. They may run on any one thread at a time,
 // a worker thread of a window or the main thread of a command-line program.
 class TransferClient
 {
@@ -54,6 +70,10 @@ public:
     virtual TransferResult upload(const TransferRequest& request) = 0;
     // Logs out and closes the connection.
     virtual TransferResult disconnect() = 0;
+    // Accepts the server a connect refused as not trusted, exactly as that result described it:
+    // a certificate for the rest of this run, an SSH host key also in the user's known_hosts.
+    // The next connect to that server goes through.
+    virtual void trust(const ServerIdentity& identity) = 0;
 };
 
 } // namespace quendle

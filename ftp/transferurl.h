@@ -6,13 +6,48 @@
 
 namespace quendle {
 
-// The "host" or "host:port" text of the component as the authority of an ftp:// address
-// ("[v6]:port" for IPv6 literals). Returns nothing for a text that is not a plain host name,
-// address or port, so that nothing typed can reach other parts of the address.
-std::optional<QString> ftpAuthority(const QString& host);
+enum class TransferScheme {
+    Ftp,         // no scheme or ftp://
+    ExplicitTls, // ftpes://: AUTH TLS on the FTP port
+    ImplicitTls, // ftps://: TLS from the first byte, port 990
+    Sftp,        // sftp://: SSH file transfer
+};
 
-// The address of `file` in `directory` below the server's root ("/x") or the login directory
-// ("x", or "" for the login directory itself), every name percent-encoded.
+// The server the host text names.
+struct ServerAddress
+{
+    TransferScheme scheme = TransferScheme::Ftp;
+    QString host; // a name, a dotted IPv4 address or an IPv6 literal in brackets
+    int port = 21;
+
+    QString authority() const { return host + QLatin1Char(':') + QString::number(port); }
+    // The host as certificates and known_hosts name it: IPv6 literals without brackets.
+    QString bareHost() const;
+};
+
+struct ServerAddressResult
+{
+    std::optional<ServerAddress> address;
+    bool unknownScheme = false; // the text names a scheme this component does not speak
+    QString problem;            // why the text was refused, for the details
+};
+
+// Reads "[scheme://]host[:port]" (an optional "/" may end it). Only what a person would mean is
+// accepted, so that nothing typed can reach another host, port, user or directory: a numeric
+// IPv4 address is four decimal numbers 0-255 without leading zeros, a port is 1-65535 in ASCII
+// digits.
+ServerAddressResult parseServerAddress(const QString& text);
+
+// The schemes parseServerAddress accepts, for messages.
+QString acceptedSchemes();
+
+// The path part of an ftp:// address for `file` in `directory` below the server's root ("/x") or
+// the login directory ("x", or "" for the login directory itself), every name percent-encoded.
+// "." and ".." stay as typed, to be sent to the server as they are.
 QString ftpPath(const QString& directory, const QString& file);
+
+// The whole path of an sftp:// address for the same, beginning with "/": paths there are absolute
+// and reach the login directory through "/~/".
+QString sftpPath(const QString& directory, const QString& file);
 
 } // namespace quendle

@@ -28,10 +28,11 @@ namespace {
 // (and namedBy() with the host texts the component accepts).
 QByteArray clientUrl(const QString& host, const QString& directory)
 {
-    const std::optional<QString> authority = ftpAuthority(host);
-    if (!authority)
+    const ServerAddressResult parsed = parseServerAddress(host);
+    if (!parsed.address || host.contains(QStringLiteral("://")))
         return {};
-    return "ftp://" + authority->toUtf8() + '/' + ftpPath(directory, kPageFileName).toUtf8();
+    return "ftp://" + parsed.address->authority().toUtf8() + '/' +
+           ftpPath(directory, kPageFileName).toUtf8();
 }
 // The flags libcurl parses CURLOPT_URL with, given the options the client sets.
 constexpr unsigned int kClientParseFlags = CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME;

@@ -14,8 +14,24 @@ std::optional<ConnectResult> missingLoginField(const ServerLogin& login)
                                                      : nullptr;
     if (!missing)
         return std::nullopt;
-    return ConnectResult{ConnectResult::Status::MissingField, QString::fromLatin1(missing), {}};
+    return ConnectResult{ConnectResult::Status::MissingField, QString::fromLatin1(missing), {}, {}};
 }
+
+namespace {
+
+const QString kUnableToConnect = QStringLiteral("Unable to connect to the specified host");
+
+QString trustQuestion(const TransferResult& result)
+{
+    const QString ask =
+        result.error == TransferError::HostKeyUnknown
+            ? QStringLiteral("Do you want to add this key to your known hosts and connect?")
+            : QStringLiteral("Do you want to trust this certificate for the rest of this session "
+                             "and connect?");
+    return result.identity.description + QStringLiteral("\n\n") + ask;
+}
+
+} // namespace
 
 ConnectResult logIn(TransferClient& ftp, const ServerLogin& login)
 {
@@ -24,10 +40,29 @@ ConnectResult logIn(TransferClient& ftp, const ServerLogin& login)
     request.user = login.user;
     request.password = login.password;
     const TransferResult result = ftp.connect(request);
-    if (!result.ok())
-        return {ConnectResult::Status::Failed,
-                QStringLiteral("Unable to connect to the specified host"), result.detail};
-    return {ConnectResult::Status::Connected, QStringLiteral("Connected to server!"), {}};
+    switch (result.error) {
+    case TransferError::None:
+        return {ConnectResult::Status::Connected, QStringLiteral("Connected to server!"), {}, {}};
+    case TransferError::CertificateNotTrusted:
+    case TransferError::HostKeyUnknown:
+        return {ConnectResult::Status::Untrusted, trustQuestion(result), result.detail,
+                result.identity};
+    default:
+        return {ConnectResult::Status::Failed, kUnableToConnect, result.detail, {}};
+    }
+}
+
+ConnectResult logInTrusting(TransferClient& ftp, const ServerLogin& login,
+                            const ConnectResult& untrusted)
+{
+    ftp.trust(untrusted.identity);
+    const ConnectResult result = logIn(ftp, login);
+    return result.status == ConnectResult::Status::Untrusted ? refuseServer(result) : result;
+}
+
+ConnectResult refuseServer(const ConnectResult& untrusted)
+{
+    return {ConnectResult::Status::Failed, kUnableToConnect, untrusted.details, {}};
 }
 
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/transferclient.h"
 #include "publish/uploadpage.h"
 
 #include <QString>
@@ -19,10 +20,13 @@ struct ServerLogin
 
 struct ConnectResult
 {
-    enum class Status { MissingField, Failed, Connected };
+    // Untrusted: the server's certificate or SSH host key needs the user's word; `text` is the
+    // question, `details` why the connect fails if the answer is no.
+    enum class Status { MissingField, Failed, Untrusted, Connected };
     Status status = Status::Connected;
-    QString text;    // the message for the user
-    QString details; // why the login failed
+    QString text;              // the message for the user
+    QString details;           // why the login failed
+    ServerIdentity identity{}; // what to trust when the user accepts an Untrusted server
 };
 
 // The first of host, user name and password that is empty, as the message that asks for it.
@@ -31,6 +35,14 @@ std::optional<ConnectResult> missingLoginField(const ServerLogin& login);
 
 // Logs in with the login as it stands; a failed login leaves no connection open.
 ConnectResult logIn(TransferClient& ftp, const ServerLogin& login);
+
+// Accepts the server as `untrusted` described it, then logs in again. A server that is still not
+// trusted fails, so the user is never asked twice for one Connect.
+ConnectResult logInTrusting(TransferClient& ftp, const ServerLogin& login,
+                            const ConnectResult& untrusted);
+
+// The failure the user chose by not trusting the server.
+ConnectResult refuseServer(const ConnectResult& untrusted);
 
 // Checks the login fields, then logs in.
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login);

@@ -1,17 +1,16 @@
 #include "publish/uploadpage.h"
 
 #include "ftp/transferclient.h"
-#include "page/productsettings.h"
 
 namespace quendle {
 
 UploadResult UploadPage(TransferClient& ftp, const QString& remoteDirectory,
-                        const QString& pagePath)
+                        const QString& pagePath, const QString& remoteName)
 {
     TransferRequest request;
     request.remoteDirectory = remoteDirectory;
     request.localFile = pagePath;
-    request.remoteName = kPageFileName;
+    request.remoteName = remoteName;
     const TransferResult result = ftp.upload(request);
     if (!result.ok())
         return {UploadResult::Status::Failed, QStringLiteral("Unable to transfer to remote system"),

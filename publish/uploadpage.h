@@ -1,5 +1,7 @@
 #pragma once
 
+#include "page/productsettings.h"
+
 #include <QString>
 
 namespace quendle {
@@ -14,9 +16,9 @@ struct UploadResult
     QString details; // why it failed: the server's reply or the library's message
 };
 
-// The one upload sequence: sends the page file at `pagePath` as "quendle.htm" into
+// The one upload sequence: sends the page file at `pagePath` as `remoteName` into
 // `remoteDirectory` on the connection the client holds. Blocks until done.
 UploadResult UploadPage(TransferClient& ftp, const QString& remoteDirectory,
-                        const QString& pagePath);
+                        const QString& pagePath, const QString& remoteName = kPageFileName);
 
 } // namespace quendle

@@ -17,6 +17,15 @@ void QtFeedback::message(const QString& text, Icon icon, const QString& details)
     box.exec();
 }
 
+bool QtFeedback::question(const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, kProductTitle, text, QMessageBox::Yes | QMessageBox::No);
+    // Trusting a server is never the answer a stray Enter gives.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void QtFeedback::beep()
 {
     QApplication::beep();

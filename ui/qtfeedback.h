@@ -9,6 +9,7 @@ class QtFeedback : public Feedback
 {
 public:
     void message(const QString& text, Icon icon, const QString& details = {}) override;
+    bool question(const QString& text) override;
     void beep() override;
     void busy(bool on) override;
 };

@@ -19,9 +19,9 @@ void showResult(Feedback& feedback, const UploadResult& result)
 
 void showResult(Feedback& feedback, const ConnectResult& result)
 {
-    const Feedback::Icon icon = result.status == ConnectResult::Status::Failed
-                                    ? Feedback::Icon::Critical
-                                    : Feedback::Icon::None;
+    const bool failed = result.status == ConnectResult::Status::Failed ||
+                        result.status == ConnectResult::Status::Untrusted;
+    const Feedback::Icon icon = failed ? Feedback::Icon::Critical : Feedback::Icon::None;
     feedback.message(result.text, icon, result.details);
 }
 

@@ -7,8 +7,10 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSet>
 
 using namespace quendle;
 using namespace quendle::testing;
@@ -41,6 +43,22 @@ TEST_F(MainWindowTest, WindowHasItsCaptionSizeColourAndIcon)
     EXPECT_EQ(window->palette().color(QPalette::Window), kNavy);
     EXPECT_TRUE(window->autoFillBackground());
     EXPECT_FALSE(window->windowIcon().pixmap(32, 32).isNull());
+}
+
+TEST_F(MainWindowTest, WindowIconIsTheProgramIconIn32By32PixelsAndAtMost16Colours)
+{
+    const QImage built(":/quendle/quendle-32.png");
+    ASSERT_EQ(built.size(), QSize(32, 32));
+    QSet<QRgb> colours;
+    for (int y = 0; y < built.height(); ++y)
+        for (int x = 0; x < built.width(); ++x)
+            colours.insert(built.pixel(x, y));
+    EXPECT_LE(colours.size(), 16);
+    EXPECT_GE(colours.size(), 4) << "a drawing, not a blank";
+
+    const QImage shown = window->windowIcon().pixmap(32, 32).toImage();
+    EXPECT_EQ(shown.convertToFormat(QImage::Format_ARGB32),
+              built.convertToFormat(QImage::Format_ARGB32));
 }
 
 TEST_F(MainWindowTest, ControlsStandWhereTheLayoutPutsThem)
@@ -245,6 +263,28 @@ TEST_F(MainWindowTest, AFailedSaveWarnsAndTheProgramGoesOn)
     ASSERT_EQ(feedback.messages.size(), 1u);
     EXPECT_EQ(feedback.messages[0].icon, Feedback::Icon::Warning);
     EXPECT_TRUE(feedback.messages[0].text.contains(elsewhere.pagePath()));
+}
+
+TEST_F(MainWindowTest, AnUntrustedServerIsAskedAboutOutsideTheWaitAndConnectsOnlyOnYes)
+{
+    fillLogin();
+    ftp.connectError = TransferError::CertificateNotTrusted;
+    window->Label10_Click();
+    ASSERT_EQ(feedback.questions.size(), 1);
+    EXPECT_TRUE(feedback.questions[0].startsWith("The certificate of h:21 cannot be trusted."));
+    ASSERT_EQ(feedback.messages.size(), 1u);
+    EXPECT_EQ(feedback.messages[0].text, "Unable to connect to the specified host");
+    EXPECT_EQ(feedback.messages[0].icon, Feedback::Icon::Critical);
+    EXPECT_EQ(feedback.messages[0].details, "530 fake failure");
+    EXPECT_FALSE(timer()->isActive());
+
+    feedback.events.clear();
+    feedback.answers = {true};
+    window->Label10_Click();
+    EXPECT_EQ(feedback.events, (QStringList{"busy", "idle", "question:" + feedback.questions[1],
+                                            "busy", "idle", "message:Connected to server!"}));
+    EXPECT_EQ(ftp.calls.filter("Trust"), QStringList{"Trust h:21"});
+    EXPECT_TRUE(timer()->isActive());
 }
 
 TEST_F(MainWindowTest, ExitAndTheTitleBarCloseTheWindowAndStopTheRefresh)

@@ -1,4 +1,5 @@
 #include "ftp/curltransferclient.h"
+#include "ftploader/loadedtransferclient.h"
 #include "mainwindowfixture.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
@@ -14,7 +15,8 @@ using namespace quendle::testing;
 
 namespace {
 
-// The main window on the real FTP component, talking to a real server on loopback.
+// The main window on the real FTP component, loaded from its module as the program does, talking
+// to a real server on loopback.
 class NetworkTest : public MainWindowTest
 {
 protected:
@@ -22,7 +24,7 @@ protected:
     {
         serverHolder = std::make_unique<TestFtpServer>(options);
         ASSERT_TRUE(server().running()) << server().startError().toStdString();
-        window = makeWindow(curl);
+        window = makeWindow(transfer);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
@@ -40,7 +42,7 @@ protected:
 
     TestFtpServer::Options options;
     std::unique_ptr<TestFtpServer> serverHolder;
-    CurlTransferClient curl;
+    LoadedTransferClient transfer{QStringLiteral(QUENDLE_TRANSFER_MODULE)};
 };
 
 TEST_F(NetworkTest, ConnectSavePublishQuickUploadAndDisconnect)
@@ -100,6 +102,22 @@ TEST_F(NetworkTest, AWrongPasswordFailsAtConnectAndTheWindowStays)
     EXPECT_EQ(feedback.messages.back().text, "Unable to connect to the specified host");
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(timer()->isActive());
+}
+
+TEST_F(MainWindowTest, ATransferModuleThatCannotBeLoadedFailsTheConnect)
+{
+    LoadedTransferClient unloadable(dir.filePath("missing/quendle-ftp.so"));
+    window = makeWindow(unloadable);
+    fillLogin();
+    window->Label10_Click();
+    ASSERT_EQ(feedback.messages.size(), 1u);
+    EXPECT_EQ(feedback.messages[0].text, "Unable to connect to the specified host");
+    EXPECT_TRUE(feedback.messages[0].details.startsWith("The FTP component could not be loaded"))
+        << feedback.messages[0].details.toStdString();
+    EXPECT_FALSE(timer()->isActive());
+    window->Label8_Click();
+    EXPECT_EQ(feedback.messages.back().text, "Unable to transfer to remote system");
+    window.reset();
 }
 
 class ShortIdleTest : public NetworkTest

@@ -118,6 +118,33 @@ TEST_F(CurlTransferClientTest, RemoteDirectoriesAreAbsoluteRelativeOrTheLoginDir
     EXPECT_EQ(server.loginCount(), 1);
 }
 
+TEST_F(CurlTransferClientTest, DotSegmentsGoToTheServerAsTyped)
+{
+    server.makeDirectory("/home/pub");
+    server.makeDirectory(TestFtpServer::kHome + "/a");
+    server.makeDirectory(TestFtpServer::kHome + "/pub");
+    ASSERT_TRUE(connect(ftp, request));
+    const std::pair<QString, QString> cases[] = {
+        {"../pub", "/home/pub/quendle.htm"},
+        {"a/../../pub", "/home/pub/quendle.htm"},
+        {"./a/.", TestFtpServer::kHome + "/a/quendle.htm"},
+        {"/home/tester/../pub", "/home/pub/quendle.htm"},
+    };
+    int version = 0;
+    for (const auto& [directory, onServer] : cases) {
+        const QByteArray bytes = "version " + QByteArray::number(++version) + "\r\n";
+        writeLocal(bytes);
+        request.remoteDirectory = directory;
+        ASSERT_TRUE(upload(ftp, request))
+            << directory.toStdString() << ": " << last.detail.toStdString();
+        EXPECT_EQ(readWholeFile(server.localPath(onServer)), bytes) << directory.toStdString();
+    }
+    request.remoteDirectory = "missing/../pub";
+    EXPECT_FALSE(upload(ftp, request)) << "a missing directory fails even when the path comes back";
+    EXPECT_FALSE(QFile::exists(server.localPath(TestFtpServer::kHome + "/pub/quendle.htm")))
+        << "nothing ever lands where the dots were dropped";
+}
+
 TEST_F(CurlTransferClientTest, NamesThatNeedEscapingWork)
 {
     server.makeDirectory("/my site/100% #1?");
@@ -193,6 +220,15 @@ TEST_F(CurlTransferClientTest, AnInvalidHostFailsWithoutConnecting)
     EXPECT_EQ(last.error, TransferError::InvalidHost);
     request.host = " ";
     EXPECT_FALSE(connect(ftp, request));
+    request.host = server.host() + " ";
+    EXPECT_FALSE(connect(ftp, request));
+    EXPECT_TRUE(
+        last.detail.endsWith("the port is a number from 1 to 65535 written in digits only."))
+        << last.detail.toStdString();
+    request.host = "http://" + server.host();
+    EXPECT_FALSE(connect(ftp, request));
+    EXPECT_EQ(last.error, TransferError::UnknownScheme);
+    EXPECT_TRUE(last.detail.contains("ftpes://, ftps:// and sftp://"));
     EXPECT_EQ(server.loginCount(), 0);
 }
 
@@ -256,6 +292,36 @@ TEST(CurlTransferClientTimeouts, ASilentServerFailsWithinTheBound)
 } // namespace
 
 namespace {
+
+TEST(CurlTransferClientTimeouts, AWholeUploadIsBoundedWhileEachReplyComesInTime)
+{
+    TestFtpServer::Options options;
+    options.slowCwdSeconds = 1;
+    TestFtpServer server(options);
+    ASSERT_TRUE(server.running()) << server.startError().toStdString();
+    server.makeDirectory("/a/b/c/d/e/f");
+    QTemporaryDir dir;
+    QFile page(dir.path() + "/quendle.htm");
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("page\r\n");
+    page.close();
+
+    CurlTransferClient ftp(TransferTimeouts{5, 5, 3});
+    TransferRequest request;
+    request.host = server.host();
+    request.user = TestFtpServer::kUser;
+    request.password = TestFtpServer::kPassword;
+    request.remoteDirectory = "/a/b/c/d/e/f";
+    request.localFile = page.fileName();
+    request.remoteName = "quendle.htm";
+    ASSERT_TRUE(connect(ftp, request)) << last.detail.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(upload(ftp, request));
+    EXPECT_EQ(last.error, TransferError::TimedOut) << last.detail.toStdString();
+    EXPECT_GE(clock.elapsed(), 2500);
+    EXPECT_LT(clock.elapsed(), 4500) << "seven replies of a second each would take longer";
+}
 
 TEST(CurlTransferClientTimeouts, AnUploadTheServerNeverAnswersFailsWithinTheBound)
 {

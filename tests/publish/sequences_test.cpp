@@ -77,6 +77,29 @@ TEST_F(SequencesTest, ConnectLogsInWithTheFieldsAsTheyStand)
     EXPECT_EQ(failed.details, "530 fake failure");
 }
 
+TEST_F(SequencesTest, AnUntrustedServerBecomesAQuestionAndIsTrustedOnlyWhenAccepted)
+{
+    ftp.connectError = TransferError::CertificateNotTrusted;
+    const ConnectResult untrusted = connectToServer(ftp, {"h", "u", "p"});
+    EXPECT_EQ(untrusted.status, ConnectResult::Status::Untrusted);
+    EXPECT_EQ(untrusted.text, "The certificate of h:21 cannot be trusted.\n\nDo you want to "
+                              "trust this certificate for the rest of this session and connect?");
+
+    const ConnectResult refused = refuseServer(untrusted);
+    EXPECT_EQ(refused.status, ConnectResult::Status::Failed);
+    EXPECT_EQ(refused.text, "Unable to connect to the specified host");
+    EXPECT_EQ(refused.details, "530 fake failure");
+    EXPECT_EQ(ftp.calls, QStringList{"Connect h u p"}) << "nothing is trusted on No";
+
+    const ConnectResult accepted = logInTrusting(ftp, {"h", "u", "p"}, untrusted);
+    EXPECT_EQ(accepted.status, ConnectResult::Status::Connected);
+    EXPECT_EQ(ftp.calls, (QStringList{"Connect h u p", "Trust h:21", "Connect h u p"}));
+
+    // A changed host key is never a question.
+    ftp.connectError = TransferError::HostKeyChanged;
+    EXPECT_EQ(connectToServer(ftp, {"h", "u", "p"}).status, ConnectResult::Status::Failed);
+}
+
 TEST_F(SequencesTest, TheOfflinePageIsWrittenThenUploaded)
 {
     ftp.uploadError = TransferError::TransferFailed;

@@ -27,6 +27,11 @@ public:
         calls << QStringLiteral("Disconnect");
         return {};
     }
+    void trust(const ServerIdentity& identity) override
+    {
+        calls << QStringLiteral("Trust %1").arg(identity.server);
+        connectError = TransferError::None;
+    }
 
     TransferError connectError = TransferError::None;
     TransferError uploadError = TransferError::None;
@@ -37,7 +42,11 @@ private:
     {
         if (error == TransferError::None)
             return {};
-        return {error, 0, QStringLiteral("530 fake failure")};
+        ServerIdentity identity;
+        if (error == TransferError::CertificateNotTrusted)
+            identity = {ServerIdentity::Kind::Certificate, QStringLiteral("h:21"),
+                        QStringLiteral("The certificate of h:21 cannot be trusted."), "pin"};
+        return {error, 0, QStringLiteral("530 fake failure"), identity};
     }
 };
 

@@ -1,52 +1,126 @@
 """A throw-away FTP server for the tests, on loopback only.
 
-Usage: ftpserver.py ROOT USER PASSWORD LOGINLOG IDLESECONDS HOMEDIR [BINDADDRESS [stall]]
+Usage: ftpserver.py ROOT USER PASSWORD EVENTLOG IDLESECONDS HOMEDIR [options]
 
-Prints the port it listens on, then serves until killed. Every successful login
-appends "login" to LOGINLOG, and every QUIT appends "quit". After login the working directory is HOMEDIR (a path
-inside ROOT such as /home/tester), so that paths relative to the login directory
-differ from absolute ones. With "stall", the server never answers a STOR, like a
-server that hangs in the middle of an upload.
+Options:
+  --bind ADDRESS      127.0.0.1 (default) or ::1
+  --port PORT         the port to listen on (default: a free one)
+  --stall             never answer a STOR, like a server that hangs in the middle of an upload
+  --slow-cwd SECONDS  wait this long before answering each CWD
+  --fail-first        refuse the first STOR with 451, like a server with a passing trouble
+  --tls explicit|implicit --cert FILE --key FILE
+                      FTP over TLS, required on the control and the data connection
+
+Prints the port it listens on, then serves until killed. EVENTLOG gets one line per event:
+"user" for every USER command, "login" for every successful login, "quit" for every QUIT,
+"stor" for every file received whole.
+After login the working directory is HOMEDIR (a path inside ROOT such as /home/tester), so that
+paths relative to the login directory differ from absolute ones.
 """
-import sys
+import argparse
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
+def tls_handler_classes(cert, key, implicit):
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class DataHandler(TLS_DTPHandler):
+        # Debian's 1.5.7 resets a data connection whose handshake begins before STOR arrives,
+        # which libcurl does; later releases keep reading during the handshake.
+        def readable(self):
+            if getattr(self, "_ssl_accepting", False):
+                return True
+            return TLS_DTPHandler.readable(self)
+
+    class ExplicitHandler(TLS_FTPHandler):
+        certfile = cert
+        keyfile = key
+        tls_control_required = True
+        tls_data_required = True
+        dtp_handler = DataHandler
+
+    if not implicit:
+        return ExplicitHandler
+
+    class ImplicitHandler(ExplicitHandler):
+        # The handshake comes first; the greeting follows it.
+        def handle(self):
+            self.secure_connection(self.ssl_context)
+
+        def handle_ssl_established(self):
+            TLS_FTPHandler.handle(self)
+
+    return ImplicitHandler
+
+
 def main():
-    root, user, password, login_log, idle, home = sys.argv[1:7]
-    bind = sys.argv[7] if len(sys.argv) > 7 else "127.0.0.1"
-    stall = len(sys.argv) > 8 and sys.argv[8] == "stall"
-    if bind not in ("127.0.0.1", "::1"):
+    parser = argparse.ArgumentParser()
+    for name in ("root", "user", "password", "event_log", "idle", "home"):
+        parser.add_argument(name)
+    parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--stall", action="store_true")
+    parser.add_argument("--slow-cwd", type=float, default=0)
+    parser.add_argument("--fail-first", action="store_true")
+    parser.add_argument("--tls", choices=("explicit", "implicit"))
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    args = parser.parse_args()
+    failures_left = [1 if args.fail_first else 0]
+    if args.bind not in ("127.0.0.1", "::1"):
         raise SystemExit("the test server listens on loopback only")
 
-    authorizer = DummyAuthorizer()
-    authorizer.add_user(user, password, root, perm="elradfmwMT")
+    def record(event):
+        with open(args.event_log, "a") as log:
+            log.write(event + "\n")
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls:
+        base = tls_handler_classes(args.cert, args.key, args.tls == "implicit")
+
+    class Handler(base):
+        def ftp_USER(self, line):
+            record("user")
+            return base.ftp_USER(self, line)
+
         def on_login(self, username):
             record("login")
-            self.fs.cwd = home
+            self.fs.cwd = args.home
+
+        def ftp_CWD(self, path):
+            # Blocks the whole server, which is what a slow server looks like to its one client.
+            time.sleep(args.slow_cwd)
+            return base.ftp_CWD(self, path)
 
         def ftp_STOR(self, file, mode="w"):
-            if stall:
+            if args.stall:
                 return None
-            return FTPHandler.ftp_STOR(self, file, mode)
+            if failures_left[0] > 0:
+                failures_left[0] -= 1
+                self.respond("451 Local error in processing, try again later.")
+                return None
+            return base.ftp_STOR(self, file, mode)
+
+        def on_file_received(self, file):
+            record("stor")
+
+        def on_file_received(self, file):
+            record("stor")
 
         def ftp_QUIT(self, line):
             record("quit")
-            return FTPHandler.ftp_QUIT(self, line)
+            return base.ftp_QUIT(self, line)
 
-    def record(event):
-        with open(login_log, "a") as log:
-            log.write(event + "\n")
-
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     Handler.authorizer = authorizer
-    Handler.timeout = float(idle)
+    Handler.timeout = float(args.idle)
     Handler.passive_ports = None
-    server = FTPServer((bind, 0), Handler)
+    server = FTPServer((args.bind, args.port), Handler)
     print(server.address[1], flush=True)
     # A short poll lets the idle time-out fire even while no client says anything.
     server.serve_forever(timeout=0.2)

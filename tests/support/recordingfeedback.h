@@ -28,6 +28,12 @@ public:
         if (onMessage)
             onMessage(text);
     }
+    bool question(const QString& text) override
+    {
+        events << QStringLiteral("question:") + text;
+        questions << text;
+        return !answers.isEmpty() && answers.takeFirst();
+    }
     void beep() override { events << QStringLiteral("beep"); }
     void busy(bool on) override
     {
@@ -37,6 +43,8 @@ public:
 
     QStringList events;
     std::vector<Shown> messages;
+    QStringList questions;
+    QList<bool> answers; // Yes or No for the questions to come; No when none is left
     std::vector<bool> cursorOverriddenAtMessage;
     int busyDepth = 0;
     std::function<void(const QString&)> onMessage; // runs while the message is "open"

@@ -15,11 +15,31 @@ TestFtpServer::TestFtpServer() : TestFtpServer(Options{}) {}
 TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
 {
     makeDirectory(kHome);
-    m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-    m_process.setArguments({QStringLiteral(QUENDLE_FTPSERVER_SCRIPT), m_dir.path() + "/root", kUser,
-                            kPassword, m_dir.path() + "/logins",
-                            QString::number(options.idleSeconds), kHome, options.bindAddress,
-                            options.stallUploads ? QStringLiteral("stall") : QString()});
+    QStringList arguments{QStringLiteral("/usr/bin/python3"),
+                          QStringLiteral(QUENDLE_FTPSERVER_SCRIPT),
+                          m_dir.path() + "/root",
+                          kUser,
+                          kPassword,
+                          m_dir.path() + "/logins",
+                          QString::number(options.idleSeconds),
+                          kHome,
+                          "--bind",
+                          options.bindAddress,
+                          "--port",
+                          QString::number(options.port),
+                          "--slow-cwd",
+                          QString::number(options.slowCwdSeconds)};
+    if (options.stallUploads)
+        arguments << "--stall";
+    if (options.failFirstUpload)
+        arguments << "--fail-first";
+    if (!options.tls.isEmpty())
+        arguments << "--tls" << options.tls << "--cert" << options.certificate << "--key"
+                  << options.key;
+    // A launcher (such as nsenter into a namespace) goes in front of the whole command.
+    arguments = options.launcher + arguments;
+    m_process.setProgram(arguments.takeFirst());
+    m_process.setArguments(arguments);
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
         m_error = QStringLiteral("FTP server did not start: ") +
@@ -60,9 +80,19 @@ int TestFtpServer::loginCount() const
     return readWholeFile(m_dir.path() + "/logins").count("login\n");
 }
 
+int TestFtpServer::userCount() const
+{
+    return readWholeFile(m_dir.path() + "/logins").count("user\n");
+}
+
 int TestFtpServer::quitCount() const
 {
     return readWholeFile(m_dir.path() + "/logins").count("quit\n");
+}
+
+int TestFtpServer::uploadCount() const
+{
+    return readWholeFile(m_dir.path() + "/logins").count("stor\n");
 }
 
 SilentServer::SilentServer()
@@ -86,6 +116,21 @@ SilentServer::~SilentServer()
 QString SilentServer::host() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+int freeLoopbackPort()
+{
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (bind(probe, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(probe);
+    return port;
 }
 
 QByteArray readWholeFile(const QString& path)

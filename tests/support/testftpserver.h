@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace quendle::testing {
@@ -20,6 +21,13 @@ public:
         double idleSeconds = 300; // the server drops a control connection idle this long
         QString bindAddress = QStringLiteral("127.0.0.1");
         bool stallUploads = false; // never answer a STOR
+        double slowCwdSeconds = 0; // wait this long before each CWD reply
+        QString tls{};             // "explicit" or "implicit" for FTP over TLS, required
+        QString certificate{};     // the server's certificate and key for TLS (PEM files)
+        QString key{};
+        int port = 0;                 // 0: a free port
+        bool failFirstUpload = false; // refuse the first STOR with 451, take the later ones
+        QStringList launcher = {};    // a command that starts the server (nsenter into a namespace)
     };
 
     TestFtpServer();
@@ -34,7 +42,9 @@ public:
     // Creates a directory on the server, relative to its root.
     void makeDirectory(const QString& serverPath) const;
     int loginCount() const;
-    int quitCount() const; // QUIT commands received
+    int userCount() const;   // USER commands received, successful or not
+    int quitCount() const;   // QUIT commands received
+    int uploadCount() const; // files received whole
 
 private:
     QTemporaryDir m_dir;
@@ -43,6 +53,9 @@ private:
     int m_port = 0;
     QString m_error;
 };
+
+// A free port on loopback at the time of the call.
+int freeLoopbackPort();
 
 // A listening socket on loopback that accepts connections and never says a word.
 class SilentServer

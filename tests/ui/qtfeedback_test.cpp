@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,37 @@ TEST(QtFeedback, TheReasonGoesIntoTheDetails)
                               "550 No such file or directory.");
     EXPECT_EQ(seen.text, "Unable to transfer to remote system");
     EXPECT_EQ(seen.details, "550 No such file or directory.");
+}
+
+TEST(QtFeedback, QuestionsOfferYesAndNoAndEscapeMeansNo)
+{
+    // Each answer is given to the real box: its Yes, its No, and the Escape key.
+    for (const int answer : {0, 1, 2}) {
+        SeenBox seen;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            seen = {box->windowTitle(),
+                    box->text(),
+                    {},
+                    box->icon(),
+                    static_cast<int>(box->buttons().size()),
+                    box->isModal()};
+            EXPECT_TRUE(box->button(QMessageBox::Yes) && box->button(QMessageBox::No));
+            if (answer == 0)
+                box->button(QMessageBox::Yes)->click();
+            else if (answer == 1)
+                box->button(QMessageBox::No)->click();
+            else
+                QTest::keyClick(box, Qt::Key_Escape);
+        });
+        EXPECT_EQ(QtFeedback().question("Trust this server?"), answer == 0) << answer;
+        EXPECT_EQ(seen.title, "Quendle IP Publisher");
+        EXPECT_EQ(seen.text, "Trust this server?");
+        EXPECT_EQ(seen.icon, QMessageBox::Question);
+        EXPECT_EQ(seen.buttons, 2);
+        EXPECT_TRUE(seen.modal);
+    }
 }
 
 TEST(QtFeedback, BusyShowsAndRestoresTheWaitCursor)

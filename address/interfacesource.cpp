@@ -1,0 +1,137 @@
+#include "address/interfacesource.h"
+
+#include <QFile>
+#include <QStringList>
+
+namespace quendle {
+
+namespace {
+
+// Flags of /proc/net/ipv6_route and /proc/net/if_inet6 (linux/route.h, linux/if_addr.h).
+constexpr unsigned kRouteUp = 0x0001;
+constexpr unsigned kRouteReject = 0x0200;
+constexpr unsigned kAddressTemporary = 0x01;
+constexpr unsigned kAddressDadFailed = 0x08;
+constexpr unsigned kAddressDeprecated = 0x20;
+constexpr unsigned kAddressTentative = 0x40;
+constexpr unsigned kUnusableAddress =
+    kAddressTemporary | kAddressDadFailed | kAddressDeprecated | kAddressTentative;
+constexpr unsigned kGlobalScope = 0x00;
+
+QString readProcFile(const char* path)
+{
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+QList<QStringList> tableRows(const QString& table)
+{
+    QList<QStringList> rows;
+    for (const QString& line : table.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        rows.append(line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    return rows;
+}
+
+// 32 hexadecimal digits as the address they spell.
+std::optional<QString> ipv6FromHex(const QString& hex)
+{
+    if (hex.size() != 32)
+        return std::nullopt;
+    QStringList groups;
+    for (int i = 0; i < 32; i += 4)
+        groups << hex.mid(i, 4);
+    return canonicalAddress(groups.join(QLatin1Char(':')), AddressFamily::Ipv6);
+}
+
+SourceAnswer answer(const QString& address, const QString& interfaceName)
+{
+    return {address, interfaceName, {}, QStringLiteral("interface %1").arg(interfaceName)};
+}
+
+SourceAnswer noAnswer(const QString& error, const QString& interfaceName = {})
+{
+    return {{}, interfaceName, error, {}};
+}
+
+} // namespace
+
+SourceAnswer chooseInterfaceIpv4(const QString& routeTable,
+                                 const QList<InterfaceAddress>& interfaces, const QString& wanted)
+{
+    if (!wanted.isEmpty()) {
+        bool seenDown = false;
+        for (const auto& candidate : interfaces) {
+            if (candidate.interfaceName != wanted)
+                continue;
+            if (candidate.up)
+                return answer(candidate.ipv4, wanted);
+            seenDown = true;
+        }
+        return noAnswer(seenDown ? QStringLiteral("interface %1 is down").arg(wanted)
+                                 : QStringLiteral("interface %1 has no IPv4 address").arg(wanted),
+                        wanted);
+    }
+    const QString routed = defaultRouteInterface(routeTable);
+    for (const auto& candidate : interfaces)
+        if (candidate.interfaceName == routed && candidate.up)
+            return answer(candidate.ipv4, routed);
+    for (const auto& candidate : interfaces)
+        if (candidate.up && !candidate.loopback)
+            return answer(candidate.ipv4, candidate.interfaceName);
+    return noAnswer(QStringLiteral("no interface but loopback has an IPv4 address"));
+}
+
+QString defaultIpv6RouteInterface(const QString& routeTable)
+{
+    // dest, dest length, source, source length, next hop, metric, use, references, flags, device
+    for (const QStringList& fields : tableRows(routeTable)) {
+        if (fields.size() < 10)
+            continue;
+        bool ok = false;
+        const unsigned flags = fields[8].toUInt(&ok, 16);
+        if (ok && fields[0] == QString(32, QLatin1Char('0')) && fields[1] == QLatin1String("00") &&
+            (flags & kRouteUp) && !(flags & kRouteReject) && fields[9] != QLatin1String("lo"))
+            return fields[9];
+    }
+    return {};
+}
+
+SourceAnswer chooseInterfaceIpv6(const QString& routeTable, const QString& addressTable,
+                                 const QString& wanted)
+{
+    const QString chosen = wanted.isEmpty() ? defaultIpv6RouteInterface(routeTable) : wanted;
+    // address, interface index, prefix length, scope, flags, interface name
+    for (const QStringList& fields : tableRows(addressTable)) {
+        if (fields.size() < 6 || (!chosen.isEmpty() && fields[5] != chosen))
+            continue;
+        bool scopeOk = false;
+        bool flagsOk = false;
+        const unsigned scope = fields[3].toUInt(&scopeOk, 16);
+        const unsigned flags = fields[4].toUInt(&flagsOk, 16);
+        if (!scopeOk || !flagsOk || scope != kGlobalScope || (flags & kUnusableAddress))
+            continue;
+        if (const auto address = ipv6FromHex(fields[0]))
+            return answer(*address, fields[5]);
+    }
+    if (chosen.isEmpty())
+        return noAnswer(QStringLiteral("no interface has a global IPv6 address"));
+    return noAnswer(QStringLiteral("interface %1 has no usable global IPv6 address").arg(chosen),
+                    chosen);
+}
+
+QString defaultInterface(AddressFamily family)
+{
+    return family == AddressFamily::Ipv4
+               ? defaultRouteInterface(readProcFile("/proc/net/route"))
+               : defaultIpv6RouteInterface(readProcFile("/proc/net/ipv6_route"));
+}
+
+SourceAnswer interfaceAddress(AddressFamily family, const QString& wanted)
+{
+    if (family == AddressFamily::Ipv4)
+        return chooseInterfaceIpv4(readProcFile("/proc/net/route"), systemInterfaces(), wanted);
+    return chooseInterfaceIpv6(readProcFile("/proc/net/ipv6_route"),
+                               readProcFile("/proc/net/if_inet6"), wanted);
+}
+
+} // namespace quendle

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+namespace quendle::cli {
+
+enum class Command { Once, Watch, Offline, Address };
+
+struct Invocation
+{
+    Command command = Command::Once;
+    QString configPath; // empty: the default path
+    bool verbose = false;
+};
+
+struct ShowHelp
+{
+};
+struct ShowVersion
+{
+};
+struct UsageError
+{
+    QString message;
+};
+
+using ParsedCommandLine = std::variant<Invocation, ShowHelp, ShowVersion, UsageError>;
+
+// The arguments after the program's name.
+ParsedCommandLine parseCommandLine(const QStringList& arguments);
+
+QString usageText();
+
+} // namespace quendle::cli

@@ -1,0 +1,96 @@
+#include "cli/commands.h"
+
+#include "cli/logger.h"
+#include "service/addresslookup.h"
+#include "service/pagewriter.h"
+#include "service/targetpublisher.h"
+
+#include <QTextStream>
+
+#include <thread>
+#include <vector>
+
+namespace quendle::cli {
+
+namespace {
+
+// Sends the page file to every target at once, each on a thread of its own, so that a server
+// that does not answer holds up no other. True when every target got it.
+bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
+{
+    std::vector<TargetOutcome> outcomes(static_cast<size_t>(settings.targets.size()));
+    {
+        std::vector<std::jthread> threads;
+        for (qsizetype i = 0; i < settings.targets.size(); ++i)
+            threads.emplace_back([&settings, &outcomes, i] {
+                TargetPublisher publisher(settings.targets[i]);
+                outcomes[static_cast<size_t>(i)] = publisher.publish(settings.page.file);
+            });
+    }
+    bool allOk = true;
+    for (qsizetype i = 0; i < settings.targets.size(); ++i) {
+        const TargetOutcome& outcome = outcomes[static_cast<size_t>(i)];
+        const QString& name = settings.targets[i].name;
+        if (outcome.ok) {
+            logger::info(QStringLiteral("%1: %2 uploaded (%3 bytes, %4 ms)")
+                             .arg(name, QLatin1String(what))
+                             .arg(outcome.bytes)
+                             .arg(outcome.milliseconds));
+        } else {
+            logger::error(QStringLiteral("%1: %2: %3").arg(name, outcome.reason, outcome.details));
+            allOk = false;
+        }
+    }
+    return allOk;
+}
+
+} // namespace
+
+int publishOnce(const PublisherSettings& settings)
+{
+    const QList<NamedAnswer> answers = askSources(settings);
+    const NamedAnswer* found = nullptr;
+    for (const NamedAnswer& named : answers) {
+        if (named.answer.ok())
+            found = &named;
+        else
+            logger::warning(QStringLiteral("source %1: %2").arg(named.source, named.answer.error));
+    }
+    if (!found) {
+        logger::error(QStringLiteral("address not found: nothing was uploaded"));
+        return 1;
+    }
+    logger::info(QStringLiteral("address %1 found by %2 (%3)")
+                     .arg(found->answer.address, found->source, found->answer.origin));
+    if (const auto error = writeOnlinePage(settings, found->answer.address)) {
+        logger::error(*error);
+        return 1;
+    }
+    return publishToEveryTarget(settings, "page") ? 0 : 1;
+}
+
+int publishOffline(const PublisherSettings& settings)
+{
+    if (const auto error = writeOfflinePage(settings)) {
+        logger::error(*error);
+        return 1;
+    }
+    return publishToEveryTarget(settings, "offline page") ? 0 : 1;
+}
+
+int showAddresses(const PublisherSettings& settings)
+{
+    QTextStream out(stdout);
+    bool anyAnswer = false;
+    for (const NamedAnswer& named : askSources(settings, true)) {
+        if (named.answer.ok())
+            out << named.source << ": " << named.answer.address << " (" << named.answer.origin
+                << ")\n";
+        else
+            out << named.source << ": no answer: " << named.answer.error << '\n';
+        anyAnswer = anyAnswer || named.answer.ok();
+    }
+    return anyAnswer ? 0 : 1;
+}
+
+} // namespace quendle::cli

@@ -1,0 +1,61 @@
+#include "service/addresslookup.h"
+
+#include "address/interfacesource.h"
+#include "address/websource.h"
+
+namespace quendle {
+
+namespace {
+
+SourceAnswer askInterface(const PublisherSettings& settings, const std::atomic<bool>*)
+{
+    return interfaceAddress(settings.address.family, settings.address.interfaceName);
+}
+
+SourceAnswer askWeb(const PublisherSettings& settings, const std::atomic<bool>* cancel)
+{
+    SourceAnswer answer = webAddress(settings.address.webUrl, settings.address.family, cancel);
+    // The echo's answer follows the traffic, and the traffic follows the default route.
+    answer.interfaceName = defaultInterface(settings.address.family);
+    return answer;
+}
+
+struct AddressSourceRule
+{
+    QLatin1StringView name;
+    SourceAnswer (*ask)(const PublisherSettings&, const std::atomic<bool>* cancel);
+};
+
+// One row a source.
+const AddressSourceRule kSources[] = {
+    {QLatin1StringView("interface"), &askInterface},
+    {QLatin1StringView("web"), &askWeb},
+};
+
+} // namespace
+
+QStringList addressSourceNames()
+{
+    QStringList names;
+    for (const AddressSourceRule& rule : kSources)
+        names << rule.name;
+    return names;
+}
+
+QList<NamedAnswer> askSources(const PublisherSettings& settings, bool askAll,
+                              const std::atomic<bool>* cancel)
+{
+    QList<NamedAnswer> answers;
+    for (const QString& source : settings.address.sources) {
+        for (const AddressSourceRule& rule : kSources) {
+            if (rule.name != source)
+                continue;
+            answers.append({source, rule.ask(settings, cancel)});
+            if (answers.last().answer.ok() && !askAll)
+                return answers;
+        }
+    }
+    return answers;
+}
+
+} // namespace quendle

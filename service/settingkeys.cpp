@@ -1,0 +1,285 @@
+#include "service/settingkeys.h"
+
+#include "service/addresslookup.h"
+#include "service/configreader.h"
+#include "service/secretfile.h"
+
+#include "ftp/transferurl.h"
+
+#include <QDir>
+#include <QUrl>
+
+#include <cmath>
+
+namespace quendle::settingkeys {
+
+namespace {
+
+using Result = std::optional<QString>;
+
+const QStringList kPasswordKeys{QStringLiteral("password"), QStringLiteral("password_file"),
+                                QStringLiteral("credential")};
+
+Result number(const QString& value, double lowest, double highest, double& target, const char* unit)
+{
+    bool ok = false;
+    const double parsed = value.toDouble(&ok);
+    if (!ok || !std::isfinite(parsed) || parsed < lowest || parsed > highest)
+        return QStringLiteral("must be a number of %1 from %2 to %3")
+            .arg(QLatin1String(unit))
+            .arg(lowest)
+            .arg(highest);
+    target = parsed;
+    return std::nullopt;
+}
+
+Result absolutePath(const QString& value, QString& target)
+{
+    if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
+        return QStringLiteral("must be the absolute path of a file");
+    target = QDir::cleanPath(value);
+    return std::nullopt;
+}
+
+bool hasControlCharacter(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
+}
+
+Result notEmpty(const QString& value, QString& target)
+{
+    if (value.isEmpty())
+        return QStringLiteral("must not be empty");
+    target = value;
+    return std::nullopt;
+}
+
+TargetSettings& target(PublisherSettings& settings)
+{
+    return settings.targets.last();
+}
+
+// [page]
+
+Result pageEmail(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    settings.page.email = value;
+    return std::nullopt;
+}
+
+Result pageFile(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return absolutePath(value, settings.page.file);
+}
+
+// [address]
+
+Result addressSources(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    QStringList sources;
+    for (const QString& part : value.split(QLatin1Char(','))) {
+        const QString source = part.trimmed();
+        if (!addressSourceNames().contains(source))
+            return QStringLiteral("unknown source \"%1\"; known sources: %2")
+                .arg(source, addressSourceNames().join(QStringLiteral(", ")));
+        if (sources.contains(source))
+            return QStringLiteral("source \"%1\" is named twice").arg(source);
+        sources << source;
+    }
+    settings.address.sources = sources;
+    return std::nullopt;
+}
+
+Result addressFamily(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (value == QLatin1String("ipv4"))
+        settings.address.family = AddressFamily::Ipv4;
+    else if (value == QLatin1String("ipv6"))
+        settings.address.family = AddressFamily::Ipv6;
+    else
+        return QStringLiteral("must be ipv4 or ipv6");
+    return std::nullopt;
+}
+
+Result addressInterface(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    constexpr int kLongestInterfaceName = 15; // IFNAMSIZ less the terminating zero
+    if (value.isEmpty() || value.size() > kLongestInterfaceName ||
+        value.contains(QLatin1Char('/')) || value.contains(QLatin1Char(' ')) ||
+        hasControlCharacter(value))
+        return QStringLiteral("must be an interface name such as eth0");
+    settings.address.interfaceName = value;
+    return std::nullopt;
+}
+
+Result addressWeb(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    const QUrl url(value, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return QStringLiteral("must be an http:// or https:// address");
+    settings.address.webUrl = value;
+    return std::nullopt;
+}
+
+Result addressCheck(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return number(value, 0.1, 86400, settings.address.checkSeconds, "seconds");
+}
+
+// [publish]
+
+Result publishRefresh(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return number(value, 0, 1440, settings.refreshMinutes, "minutes");
+}
+
+// [target NAME]
+
+void openTarget(PublisherSettings& settings, const QString& name)
+{
+    TargetSettings target;
+    target.name = name;
+    settings.targets.append(target);
+}
+
+Result targetHost(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    // The transfer component's own reading, so that the file accepts exactly what it speaks.
+    const ServerAddressResult parsed = parseServerAddress(value);
+    if (!parsed.address)
+        return parsed.problem;
+    target(settings).host = value;
+    return std::nullopt;
+}
+
+Result targetUser(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return notEmpty(value, target(settings).user);
+}
+
+Result targetPassword(PublisherSettings& settings, const QString& value, const FileFacts& file)
+{
+    if (file.openToOthers)
+        return QStringLiteral(
+                   "%1 can be read or changed by group or others, and it holds a password; "
+                   "run chmod 600 %1")
+            .arg(file.path);
+    return notEmpty(value, target(settings).password);
+}
+
+Result targetPasswordFile(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    QString path;
+    if (const auto error = absolutePath(value, path))
+        return error;
+    const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
+    if (!read.error.isEmpty())
+        return read.error;
+    target(settings).password = read.secret;
+    return std::nullopt;
+}
+
+Result targetCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String(".") ||
+        value == QLatin1String(".."))
+        return QStringLiteral("must be the name of a credential, without a /");
+    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (directory.isEmpty())
+        return QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
+                              "with LoadCredential=");
+    // systemd makes the directory readable by the service alone, whatever the file's mode.
+    const SecretRead read = readSecretFile(QDir(directory).filePath(value), SecretCheck::AnyMode);
+    if (!read.error.isEmpty())
+        return read.error;
+    target(settings).password = read.secret;
+    return std::nullopt;
+}
+
+Result targetDirectory(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (hasControlCharacter(value))
+        return QStringLiteral("must not hold control characters");
+    target(settings).directory = value;
+    return std::nullopt;
+}
+
+Result targetName(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (value.isEmpty() || value.contains(QLatin1Char('/')) || hasControlCharacter(value) ||
+        value == QLatin1String(".") || value == QLatin1String(".."))
+        return QStringLiteral("must be a file name without a /");
+    target(settings).remoteName = value;
+    return std::nullopt;
+}
+
+std::optional<SectionProblem> finishTarget(const QSet<QString>& keysGiven)
+{
+    qsizetype given = 0;
+    for (const QString& key : kPasswordKeys)
+        given += keysGiven.contains(key) ? 1 : 0;
+    if (given == 1)
+        return std::nullopt;
+    return SectionProblem{QStringLiteral("password"),
+                          given == 0
+                              ? QStringLiteral("one of password, password_file or credential is "
+                                               "required")
+                              : QStringLiteral("give only one of password, password_file and "
+                                               "credential")};
+}
+
+} // namespace
+
+const QList<SectionRule>& sectionRules()
+{
+    using namespace Qt::Literals::StringLiterals;
+    static const QList<SectionRule> rules{
+        {"page"_L1,
+         nullptr,
+         {{"email"_L1, false, &pageEmail}, {"file"_L1, false, &pageFile}},
+         nullptr},
+        {"address"_L1,
+         nullptr,
+         {{"sources"_L1, false, &addressSources},
+          {"family"_L1, false, &addressFamily},
+          {"interface"_L1, false, &addressInterface},
+          {"web"_L1, false, &addressWeb},
+          {"check"_L1, false, &addressCheck}},
+         nullptr},
+        {"publish"_L1, nullptr, {{"refresh"_L1, false, &publishRefresh}}, nullptr},
+        {"target"_L1,
+         &openTarget,
+         {{"host"_L1, true, &targetHost},
+          {"user"_L1, true, &targetUser},
+          {"password"_L1, false, &targetPassword},
+          {"password_file"_L1, false, &targetPasswordFile},
+          {"credential"_L1, false, &targetCredential},
+          {"directory"_L1, false, &targetDirectory},
+          {"name"_L1, false, &targetName}},
+         &finishTarget},
+    };
+    return rules;
+}
+
+QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QString, int>& keyLines)
+{
+    QList<FileProblem> problems;
+    if (settings.targets.isEmpty())
+        problems.append(
+            {0, {}, {}, QStringLiteral("no [target NAME] section: at least one server is needed")});
+    if (settings.address.sources.contains(QLatin1String("web")) &&
+        settings.address.webUrl.isEmpty())
+        problems.append({keyLines.value(QStringLiteral("address.sources")),
+                         QStringLiteral("address"), QStringLiteral("web"),
+                         QStringLiteral("the source web needs web = URL")});
+    if (settings.page.file.isEmpty())
+        settings.page.file = defaultPageFile();
+    return problems;
+}
+
+} // namespace quendle::settingkeys

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "service/publishersettings.h"
+
+#include <QHash>
+#include <QLatin1StringView>
+#include <QList>
+#include <QSet>
+
+#include <optional>
+
+// The sections and keys of the configuration file, one table, so that a new section or key is a
+// new row. Used by the reader only.
+namespace quendle::settingkeys {
+
+struct FileFacts
+{
+    QString path;
+    bool openToOthers = false; // group or others may read or change it
+};
+
+// Stores a key's value, or says what is wrong with it.
+using ApplyKey = std::optional<QString> (*)(PublisherSettings&, const QString& value,
+                                            const FileFacts& file);
+
+struct KeyRule
+{
+    QLatin1StringView key;
+    bool required;
+    ApplyKey apply;
+};
+
+struct SectionProblem
+{
+    QString key;
+    QString message;
+};
+
+struct SectionRule
+{
+    QLatin1StringView name;
+    // Sections that take a name ([target home]) may appear many times; `open` starts a new one.
+    void (*open)(PublisherSettings&, const QString& name);
+    QList<KeyRule> keys;
+    // Rules about the keys of one section together, checked after its last line.
+    std::optional<SectionProblem> (*finish)(const QSet<QString>& keysGiven);
+};
+
+const QList<SectionRule>& sectionRules();
+
+struct FileProblem
+{
+    int line; // 0: the file as a whole
+    QString section;
+    QString key;
+    QString message;
+};
+
+// Rules across sections, checked once the whole file is read. `keyLines` maps "section.key" to
+// the line that set it.
+QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QString, int>& keyLines);
+
+} // namespace quendle::settingkeys

@@ -1,0 +1,108 @@
+#include "address/interfacesource.h"
+#include "address/ipaddresstext.h"
+#include "address/websource.h"
+#include "testhttpecho.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle;
+using namespace quendle::testing;
+
+namespace {
+
+constexpr auto V4 = AddressFamily::Ipv4;
+constexpr auto V6 = AddressFamily::Ipv6;
+
+TEST(WebAnswer, IsOneAddressOfTheFamilyWithBlanksAroundIt)
+{
+    struct Row
+    {
+        QByteArray body;
+        AddressFamily family;
+        QString address; // empty: refused
+    } rows[] = {
+        {"192.0.2.7", V4, "192.0.2.7"},
+        {" \t192.0.2.7\r\n", V4, "192.0.2.7"},
+        {"2001:DB8:0:0::7\n", V6, "2001:db8::7"},
+        {"192.0.2.7 192.0.2.8", V4, ""},
+        {"192.0.2", V4, ""},
+        {"192.0.2.256", V4, ""},
+        {"0x7f.0.0.1", V4, ""},
+        {"192.0.2.7", V6, ""},
+        {"2001:db8::7", V4, ""},
+        {"::ffff:192.0.2.7", V6, ""}, // an IPv4 address in IPv6 clothes
+        {"fe80::1%eth0", V6, ""},
+        {QByteArray("192.0.2.7\0", 10), V4, ""},
+        {"", V4, ""},
+    };
+    for (const Row& row : rows) {
+        const ParsedAnswer parsed = addressFromBody(row.body, row.family);
+        EXPECT_EQ(parsed.address, row.address) << row.body.toStdString();
+        EXPECT_EQ(parsed.error.isEmpty(), !row.address.isEmpty()) << row.body.toStdString();
+    }
+    EXPECT_EQ(addressFromBody("", V4).error, "the answer is empty");
+    EXPECT_EQ(
+        addressFromBody("<html><body>Your address is 192.0.2.7</body></html>\n", V4).error,
+        "the answer is not one IPv4 address: \"<html><body>Your address is 192.0.2.7</b...\"");
+    EXPECT_EQ(linkHost("2001:db8::7", V6), "[2001:db8::7]");
+    EXPECT_EQ(linkHost("192.0.2.7", V4), "192.0.2.7");
+}
+
+TEST(WebSource, FetchesTheAnswerAndSaysWhyItHasNone)
+{
+    TestHttpEcho echo;
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+
+    EXPECT_EQ(webAddress(echo.url(), V4).error, "the server answered HTTP 404");
+    echo.setAnswer("198.51.100.20\n");
+    const SourceAnswer answer = webAddress(echo.url(), V4);
+    EXPECT_EQ(answer.address, "198.51.100.20");
+    EXPECT_EQ(answer.origin, echo.url());
+    EXPECT_TRUE(answer.ok());
+    echo.setAnswer(QByteArray(5000, '1'));
+    EXPECT_EQ(webAddress(echo.url(), V4).error, "the answer is longer than an address");
+    // The echo listens on IPv4 only: asked over IPv6 it cannot be reached.
+    EXPECT_FALSE(webAddress(QString(echo.url()).replace("127.0.0.1", "[::1]"), V6).ok());
+}
+
+// /proc/net/if_inet6: address, index, prefix length, scope, flags, name.
+const QString kAddresses = "fe800000000000000000000000000001 02 40 20 80 eth0\n"
+                           "20010db8000000000000000000000011 02 40 00 01 eth0\n"  // temporary
+                           "20010db8000000000000000000000012 02 40 00 20 eth0\n"  // deprecated
+                           "20010db8000000000000000000000013 02 40 00 40 eth0\n"  // tentative
+                           "20010db8000000000000000000000014 02 40 00 80 eth0\n"  // permanent
+                           "20010db8000000000000000000000021 03 40 00 00 wlan0\n" // dynamic
+                           "00000000000000000000000000000001 01 80 10 80 lo\n";
+// /proc/net/ipv6_route: the unreachable default route on lo, then the real one on wlan0.
+const QString kRoutes = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+                        "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200 lo\n"
+                        "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+                        "fe800000000000000000000000000001 00000400 00000001 00000000 00450003 "
+                        "wlan0\n";
+
+TEST(InterfaceSource, PublishesOnlyAStableGlobalIpv6Address)
+{
+    EXPECT_EQ(chooseInterfaceIpv6(kRoutes, kAddresses, "").address, "2001:db8::21");
+    const SourceAnswer eth0 = chooseInterfaceIpv6(kRoutes, kAddresses, "eth0");
+    EXPECT_EQ(eth0.address, "2001:db8::14");
+    EXPECT_EQ(eth0.origin, "interface eth0");
+    EXPECT_EQ(chooseInterfaceIpv6("", kAddresses.section('\n', 0, 3), "eth0").error,
+              "interface eth0 has no usable global IPv6 address");
+    EXPECT_EQ(chooseInterfaceIpv6("", kAddresses.section('\n', 6), "").error,
+              "no interface has a global IPv6 address");
+}
+
+TEST(InterfaceSource, NamesTheInterfaceAndNeverPublishesLoopback)
+{
+    const QList<InterfaceAddress> interfaces{{"lo", "127.0.0.1", true, true},
+                                             {"eth1", "192.168.0.5", false, false},
+                                             {"wlan0", "192.0.2.7", true, false}};
+    EXPECT_EQ(chooseInterfaceIpv4("", interfaces, "").address, "192.0.2.7");
+    EXPECT_EQ(chooseInterfaceIpv4("", interfaces, "eth1").error, "interface eth1 is down");
+    EXPECT_EQ(chooseInterfaceIpv4("", interfaces, "eth9").error,
+              "interface eth9 has no IPv4 address");
+    EXPECT_EQ(chooseInterfaceIpv4("", interfaces.mid(0, 2), "").error,
+              "no interface but loopback has an IPv4 address");
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include "page/pagetext.h"
+#include "page/productsettings.h"
+#include "publisherfixture.h"
+#include "testhttpecho.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+using namespace quendle;
+using namespace quendle::testing;
+
+namespace {
+
+class OnceTest : public PublisherFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.running()) << server.startError().toStdString();
+        ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+        server.makeDirectory("/www");
+        echo.setAnswer("192.0.2.7\n");
+    }
+
+    QByteArray webSource(const QByteArray& family = "ipv4") const
+    {
+        return "[address]\nsources = web\nfamily = " + family + "\nweb = " + echo.url().toUtf8() +
+               "\n";
+    }
+
+    TestFtpServer server;
+    TestHttpEcho echo;
+};
+
+TEST_F(OnceTest, OnceAndOfflinePublishTheWindowsPagesByteForByte)
+{
+    writeConfig(webSource(), targetFor("home", server.host()));
+    const Run once = run({"once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
+    const QByteArray online = onlinePage("192.0.2.7", "me@example.org", defaultBanner());
+    EXPECT_EQ(remotePage(server), online);
+    EXPECT_EQ(readWholeFile(pagePath()), online);
+    EXPECT_TRUE(
+        once.err.contains("home: page uploaded (" + QString::number(online.size()) + " bytes, "))
+        << once.err.toStdString();
+
+    const Run offline = run({"offline"});
+    EXPECT_EQ(offline.exitCode, 0) << offline.err.toStdString();
+    EXPECT_EQ(remotePage(server), offlinePage("me@example.org"));
+    EXPECT_EQ(readWholeFile(pagePath()), offlinePage("me@example.org"));
+    EXPECT_EQ(server.loginCount(), 2);
+    EXPECT_EQ(server.quitCount(), 2) << "each run logs out";
+}
+
+TEST_F(OnceTest, AnIpv6AddressIsLinkedInBrackets)
+{
+    TestHttpEcho echo6("::1");
+    ASSERT_TRUE(echo6.running()) << echo6.startError().toStdString();
+    echo6.setAnswer("2001:DB8::7");
+    writeConfig("[address]\nsources = web\nfamily = ipv6\nweb = " + echo6.url().toUtf8() + "\n",
+                targetFor("home", server.host()), "");
+    const Run once = run({"once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
+    EXPECT_EQ(remotePage(server), onlinePage("[2001:db8::7]", "", defaultBanner()));
+}
+
+TEST_F(OnceTest, EachFailingTargetIsNamedWithTheServersReplyAndTheOthersStillGetThePage)
+{
+    const QString wrongPassword = "wrong s3cret";
+    writeConfig(webSource(), targetFor("home", server.host()) +
+                                 targetFor("refused", server.host(), wrongPassword) +
+                                 "name = other.htm\n");
+    const Run once = run({"--verbose", "once"});
+    EXPECT_EQ(once.exitCode, 1);
+    EXPECT_EQ(remotePage(server), onlinePage("192.0.2.7", "me@example.org", defaultBanner()));
+    EXPECT_TRUE(once.err.contains(
+        QRegularExpression("refused: Unable to connect to the specified host: .*530")))
+        << once.err.toStdString();
+    for (const QString& secret : {TestFtpServer::kPassword, wrongPassword}) {
+        EXPECT_FALSE(once.err.contains(secret));
+        EXPECT_FALSE(once.out.contains(secret));
+    }
+}
+
+TEST_F(OnceTest, WithoutAnAddressNothingIsUploaded)
+{
+    echo.setAnswer("<html>Your address: 192.0.2.7</html>");
+    writeConfig("[address]\nsources = interface, web\ninterface = nosuch0\nweb = " +
+                    echo.url().toUtf8() + "\n",
+                targetFor("home", server.host()));
+    const Run once = run({"once"});
+    EXPECT_EQ(once.exitCode, 1);
+    EXPECT_TRUE(once.err.contains("source interface: interface nosuch0 has no IPv4 address"));
+    EXPECT_TRUE(once.err.contains("source web: the answer is not one IPv4 address"));
+    EXPECT_EQ(server.loginCount(), 0);
+
+    const Run address = run({"address"});
+    EXPECT_EQ(address.exitCode, 1);
+    echo.setAnswer("192.0.2.8");
+    EXPECT_EQ(run({"address"}).out, "interface: no answer: interface nosuch0 has no IPv4 address\n"
+                                    "web: 192.0.2.8 (" +
+                                        echo.url() + ")\n");
+    EXPECT_EQ(server.loginCount(), 0);
+}
+
+TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)
+{
+    QProcess help;
+    help.start(QUENDLE_PUBLISH_PROGRAM, {"--help"});
+    ASSERT_TRUE(help.waitForFinished());
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains(
+        "quendle-publish [--config FILE] [--verbose] watch     # keep the page current until "
+        "stopped\n"));
+    EXPECT_EQ(run({"--version"}).out, "quendle-publish 1.0\n");
+    EXPECT_EQ(run({}).exitCode, 2);
+    const Run unknown = run({"--fast", "once"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.startsWith("quendle-publish: unknown option --fast\n"));
+    EXPECT_EQ(run({"once", "watch"}).exitCode, 2);
+
+    writeConfig("[address]\nsources = router\n", targetFor("home", server.host()));
+    const Run bad = run({"once"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains(configPath() + ":5: [address] sources: unknown source \"router\""))
+        << bad.err.toStdString();
+
+    // A password that others can read is refused before anything is sent.
+    writeConfig(webSource(), targetFor("home", server.host()));
+    QFile::setPermissions(configPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    const Run open = run({"once"});
+    EXPECT_EQ(open.exitCode, 2);
+    EXPECT_TRUE(open.err.contains("run chmod 600 " + configPath())) << open.err.toStdString();
+    EXPECT_EQ(server.loginCount(), 0);
+}
+
+} // namespace

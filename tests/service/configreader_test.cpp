@@ -1,0 +1,210 @@
+#include "service/configreader.h"
+#include "service/retryschedule.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace quendle;
+
+namespace {
+
+const QByteArray kTarget = "[target home]\nhost = ftp.example.org\nuser = alice\n"
+                           "password = s3cret#;pw\n";
+
+class ConfigReaderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        qputenv("XDG_STATE_HOME", dir.filePath("state").toUtf8());
+        qunsetenv("CREDENTIALS_DIRECTORY");
+    }
+
+    QString write(const QString& name, const QByteArray& text,
+                  QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        file.setPermissions(permissions);
+        return path;
+    }
+
+    QStringList errorsOf(const QString& path)
+    {
+        const auto read = readSettings(path);
+        const auto* errors = std::get_if<ConfigErrors>(&read);
+        return errors ? errors->messages : QStringList();
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
+{
+    const QString path = write("full.conf", "# a comment\n; another\n\n"
+                                            "[page]\nemail = me@example.org\n"
+                                            "[address]\nsources = web , interface\nfamily = ipv6\n"
+                                            "interface = eth0\nweb = https://ip.example.net/\n"
+                                            "check = 0.5\n"
+                                            "[publish]\nrefresh = 0\n" +
+                                                kTarget +
+                                                "directory = /www\nname = index.htm\r\n"
+                                                "[target  second ]\nhost = sftp://[::1]:2222\n"
+                                                "user = bob\npassword = x\n");
+    const auto read = readSettings(path);
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
+        << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
+    const auto& settings = std::get<PublisherSettings>(read);
+    EXPECT_EQ(settings.configFile, path);
+    EXPECT_EQ(settings.page.email, "me@example.org");
+    EXPECT_EQ(settings.page.file, dir.filePath("state/quendle/quendle.htm"));
+    EXPECT_EQ(settings.address.sources, QStringList({"web", "interface"}));
+    EXPECT_EQ(settings.address.family, AddressFamily::Ipv6);
+    EXPECT_EQ(settings.address.interfaceName, "eth0");
+    EXPECT_EQ(settings.address.webUrl, "https://ip.example.net/");
+    EXPECT_EQ(settings.address.checkSeconds, 0.5);
+    EXPECT_EQ(settings.refreshMinutes, 0);
+    ASSERT_EQ(settings.targets.size(), 2);
+    const TargetSettings home{"home", "ftp.example.org", "alice", "s3cret#;pw",
+                              "/www", "index.htm"};
+    EXPECT_EQ(settings.targets[0], home);
+    EXPECT_EQ(settings.targets[1].name, "second");
+    EXPECT_EQ(settings.targets[1].remoteName, "quendle.htm");
+    EXPECT_EQ(settings.targets[1].directory, "");
+
+    const auto defaults = std::get<PublisherSettings>(readSettings(write("small.conf", kTarget)));
+    EXPECT_EQ(defaults.address.sources, QStringList{"interface"});
+    EXPECT_EQ(defaults.address.family, AddressFamily::Ipv4);
+    EXPECT_EQ(defaults.address.checkSeconds, 60);
+    EXPECT_EQ(defaults.refreshMinutes, 10);
+}
+
+TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
+{
+    struct Row
+    {
+        QByteArray text;
+        QString error; // after "PATH:"
+    } rows[] = {
+        {"[page]\ncolour = red\n" + kTarget, "2: [page] colour: unknown key"},
+        {"[pages]\nemail = a\n" + kTarget, "1: [pages]: unknown section"},
+        {"[page x]\n" + kTarget, "1: [page x]: this section takes no name"},
+        {"[page\n" + kTarget, "1: a section line must end with ]"},
+        {"email = a\n" + kTarget, "1: a key outside any [section]"},
+        {"[page]\nwhat s3cret\n" + kTarget, "2: [page]: expected key = value"},
+        {"[page]\n = a\n" + kTarget, "2: [page]: a value without a key"},
+        {"[page]\nfile = page.htm\n" + kTarget,
+         "2: [page] file: must be the absolute path of a file"},
+        {"[address]\nsources = interface, router\n" + kTarget,
+         "2: [address] sources: unknown source \"router\"; known sources: interface, web"},
+        {"[address]\nsources = web, web\nweb = http://a/\n" + kTarget,
+         "2: [address] sources: source \"web\" is named twice"},
+        {"[address]\nsources = web\n" + kTarget,
+         "2: [address] web: the source web needs web = URL"},
+        {"[address]\nfamily = IPv4\n" + kTarget, "2: [address] family: must be ipv4 or ipv6"},
+        {"[address]\ninterface = a very long name\n" + kTarget,
+         "2: [address] interface: must be an interface name such as eth0"},
+        {"[address]\nweb = ftp://example.org/\n" + kTarget,
+         "2: [address] web: must be an http:// or https:// address"},
+        {"[address]\ncheck = 60 # seconds\n" + kTarget,
+         "2: [address] check: must be a number of seconds from 0.1 to 86400"},
+        {"[address]\ncheck = nan\n" + kTarget,
+         "2: [address] check: must be a number of seconds from 0.1 to 86400"},
+        {"[publish]\nrefresh = -1\n" + kTarget,
+         "2: [publish] refresh: must be a number of minutes from 0 to 1440"},
+        {"[target]\nhost = h\n", "1: [target]: this section needs a name: [target NAME]"},
+        {"[target home]\nuser = a\npassword = s3cret\n",
+         "1: [target home] host: required key is missing"},
+        {"[target home]\nhost = h\nuser = a\n",
+         "1: [target home] password: one of password, password_file or credential is required"},
+        {kTarget + "credential = pw\n",
+         "1: [target home] password: give only one of password, password_file and credential"},
+        {kTarget + "host = other\n",
+         "5: [target home] host: given twice in this section (first on line 2)"},
+        {kTarget + kTarget, "5: [target home]: the section appears twice (first on line 1)"},
+        {"[target home]\nhost = http://h\nuser = a\npassword = s3cret\n",
+         "2: [target home] host: \"http://\" is not a scheme this program publishes with. The "
+         "accepted schemes are ftp:// (or no scheme), ftpes://, ftps:// and sftp://."},
+        {"[target home]\nhost = h:99999\nuser = a\npassword = s3cret\n",
+         "2: [target home] host: \"h:99999\" is not a valid host: the port is a number from 1 "
+         "to 65535 written in digits only."},
+        {"[target home]\nhost = h\nuser =\npassword = s3cret\n",
+         "3: [target home] user: must not be empty"},
+        {kTarget + "name = www/quendle.htm\n",
+         "5: [target home] name: must be a file name without a /"},
+        {"[target home]\nhost = h\nuser = a\ncredential = pw\n",
+         "4: [target home] credential: $CREDENTIALS_DIRECTORY is not set; systemd sets it for a "
+         "service with LoadCredential="},
+        {"[target home]\nhost = h\nuser = a\npassword_file = /nonexistent/pw\n",
+         "4: [target home] password_file: cannot read /nonexistent/pw: No such file or directory"},
+        {"[page]\nemail = \xff\n" + kTarget, "2: [page]: the line is not UTF-8 text"},
+        {"[page]\nemail = a\n", " no [target NAME] section: at least one server is needed"},
+    };
+    for (const Row& row : rows) {
+        const QString path = write("bad.conf", row.text);
+        const QStringList errors = errorsOf(path);
+        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
+        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
+        for (const QString& error : errors)
+            EXPECT_TRUE(error.startsWith(path + ":")) << shown;
+        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
+    }
+    // Every error is reported, not only the first.
+    EXPECT_EQ(errorsOf(write("two.conf", "[page]\na = 1\nb = 2\n" + kTarget)).size(), 2);
+    EXPECT_EQ(errorsOf(dir.filePath("missing.conf")).join('\n'),
+              dir.filePath("missing.conf") + ": cannot read: No such file or directory");
+}
+
+TEST_F(ConfigReaderTest, APasswordInAFileOthersCanReadIsRefused)
+{
+    const QFile::Permissions shared = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    const QString path = write("shared.conf", kTarget, shared);
+    EXPECT_EQ(errorsOf(path).join('\n'), QString("%1:4: [target home] password: %1 can be read or "
+                                                 "changed by group or others, and it holds a "
+                                                 "password; run chmod 600 %1")
+                                             .arg(path));
+
+    // A password kept elsewhere lets the configuration itself be readable by all.
+    const QString secret = write("secret", "from file\n", shared);
+    const QByteArray fromFile =
+        "[target home]\nhost = h\nuser = a\npassword_file = " + secret.toUtf8() + "\n";
+    const QString open = write("open.conf", fromFile, shared | QFile::ReadOther);
+    EXPECT_EQ(errorsOf(open).join('\n'),
+              QString("%1:4: [target home] password_file: %2 can be read or changed by "
+                      "group or others, and it holds a password; run chmod 600 %2")
+                  .arg(open, secret));
+    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(std::get<PublisherSettings>(readSettings(open)).targets[0].password, "from file");
+
+    // systemd's credentials directory is the service's own, whatever the file's mode.
+    QDir(dir.path()).mkdir("credentials");
+    write("credentials/ftp", "from credential\r\n", shared | QFile::ReadOther);
+    qputenv("CREDENTIALS_DIRECTORY", dir.filePath("credentials").toUtf8());
+    const QString withCredential =
+        write("credential.conf", "[target home]\nhost = h\nuser = a\ncredential = ftp\n",
+              shared | QFile::ReadOther);
+    EXPECT_EQ(std::get<PublisherSettings>(readSettings(withCredential)).targets[0].password,
+              "from credential");
+}
+
+TEST(RetrySchedule, DoublesFromThirtySecondsUpToTheRefreshOrTenMinutes)
+{
+    auto delays = [](double refresh) {
+        QList<long long> seconds;
+        for (int failures = 1; failures <= 7; ++failures)
+            seconds << retryDelay(failures, refresh).count() / 1000;
+        return seconds;
+    };
+    EXPECT_EQ(delays(0), QList<long long>({30, 60, 120, 240, 480, 600, 600}));
+    EXPECT_EQ(delays(60), QList<long long>({30, 60, 120, 240, 480, 600, 600}));
+    EXPECT_EQ(delays(2), QList<long long>({30, 60, 120, 120, 120, 120, 120}));
+    EXPECT_EQ(retryDelay(1, 0.05).count(), 3000);
+    EXPECT_EQ(retryDelay(1000, 0).count(), 600'000);
+}
+
+} // namespace
