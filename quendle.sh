@@ -34,6 +34,11 @@ bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with
     python3-pyftpdlib # an FTP server the benchmark starts on loopback
     vsftpd            # another one, started by the benchmark on a loopback port of its own
+    python3-openssl   # FTP over TLS in pyftpdlib
+    openssl           # the throw-away certificate authority of the FTP over TLS rows
+    openssh-server    # the sshd of the SFTP rows
+    openssh-client    # ssh-keygen: the host key of that sshd
+    iproute2          # ip: the veth of the publisher's address-change measurement
     xvfb              # a virtual X server for the window's start-up and memory
     python3-xlib      # to hear when a window is mapped
 )
