@@ -202,7 +202,8 @@ bool PortMapper::make(Port& port, QList<MappingNote>& notes)
         port.held = false;
         if (refusal != port.refusal)
             notes << note(MappingNote::Level::Warning, port.number,
-                          QStringLiteral("not forwarded: %1 refused: %2").arg(where, refusal));
+                          QStringLiteral("not forwarded: the router refused it (%1): %2")
+                              .arg(where, refusal));
         port.refusal = refusal;
         return true;
     }
