@@ -56,11 +56,16 @@ QList<MappingNote> PortMapper::keep()
 QList<MappingNote> PortMapper::removeAll()
 {
     QList<MappingNote> notes;
+    const bool anyHeld =
+        std::any_of(m_ports.begin(), m_ports.end(), [](const Port& port) { return port.held; });
+    // A router that stopped answering may be back; without it nothing can be removed.
+    QList<MappingNote> searchNotes;
+    const bool reachable = !anyHeld || findGateway(searchNotes);
     for (Port& port : m_ports) {
         if (!port.held)
             continue;
         port.held = false;
-        QString problem;
+        QString problem = reachable ? QString() : QStringLiteral("the router does not answer");
         if (m_upnp) {
             const UpnpReply reply = m_upnp->deleteTcpMapping(port.number);
             if (!reply.ok() && reply.code != kNoSuchEntry)
@@ -131,6 +136,9 @@ void PortMapper::forgetGateway(QList<MappingNote>& notes, const QString& why)
     m_upnp.reset();
     m_natpmp.reset();
     m_lastTrouble.clear();
+    // Renewed as soon as the router answers again: it may have restarted meanwhile.
+    for (Port& port : m_ports)
+        port.renewAt = {};
 }
 
 // Over UPnP the router can be asked whether it still has the mapping; over NAT-PMP its epoch
@@ -182,11 +190,15 @@ bool PortMapper::make(Port& port, QList<MappingNote>& notes)
     } else {
         where = m_natpmp->where();
         const NatpmpReply reply = m_natpmp->mapTcp(port.number, kLease);
-        if (!reply.answered) {
+        // Some gateways refuse a mapping by not answering it; one that still tells its
+        // address is there.
+        if (!reply.answered && !m_natpmp->publicAddress().answered) {
             forgetGateway(notes, reply.text);
             return false;
         }
-        if (!reply.ok()) {
+        if (!reply.answered) {
+            refusal = QStringLiteral("it did not answer the request (%1)").arg(reply.text);
+        } else if (!reply.ok()) {
             refusal = reply.text;
         } else if (reply.publicPort != port.number) {
             // Another machine has the port: the gateway offers another, which is no use to
