@@ -13,6 +13,8 @@ build_packages=(
     libssl-dev        # reading the server's certificate during the TLS handshake
     fonts-liberation2 # a substitute for the window's bitmap font
     librsvg2-bin      # rsvg-convert renders the icon drawing to PNG
+    libminiupnpc-dev  # UPnP IGD: the router's address and port mappings for quendle-publish
+    libnatpmp-dev     # NAT-PMP: the same from routers that speak it instead
 )
 test_packages=(
     googletest libgtest-dev
@@ -22,7 +24,11 @@ test_packages=(
     openssh-server    # the SFTP server the tests start
     openssh-client    # ssh-keygen: host keys and known_hosts in the SFTP tests
     locales           # a decimal-comma locale for the number tests
-    iproute2          # ip: the veth pair of the address-change test in a network namespace
+    iproute2          # ip: the veth pairs of the tests in network namespaces
+    miniupnpd         # the router of the router tests (its install starts no service)
+    miniupnpd-nftables # its nftables backend, which works in a user network namespace
+    nftables          # nft: the tables miniupnpd keeps its port mappings in
+    miniupnpc         # upnpc: the router tests list the router's mappings with it
     desktop-file-utils # desktop-file-validate checks the desktop entry
     appstream         # appstreamcli checks the AppStream data
     man-db            # man checks that the man pages render without warnings
@@ -38,6 +44,11 @@ bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with
     python3-pyftpdlib # an FTP server the benchmark starts on loopback
     vsftpd            # another one, started by the benchmark on a loopback port of its own
+    python3-openssl   # FTP over TLS in pyftpdlib
+    openssl           # the throw-away certificate authority of the FTP over TLS rows
+    openssh-server    # the sshd of the SFTP rows
+    openssh-client    # ssh-keygen: the host key of that sshd
+    iproute2          # ip: the veth of the publisher's address-change measurement
     xvfb              # a virtual X server for the window's start-up and memory
     python3-xlib      # to hear when a window is mapped
 )

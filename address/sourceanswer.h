@@ -1,16 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace quendle {
 
 // What one address source answered.
 struct SourceAnswer
 {
-    QString address;       // canonical text; empty when the source has no answer
-    QString interfaceName; // the interface whose address changes may change the answer, if known
-    QString error;         // why the source has no answer
-    QString origin;        // where the answer came from ("interface eth0", a URL), for people
+    QString address;        // canonical text; empty when the source has no answer
+    QString interfaceName;  // the interface whose address changes may change the answer, if known
+    QString error;          // why the source has no answer
+    QString origin;         // where the answer came from ("interface eth0", a URL), for people
+    QStringList steps = {}; // what each one asked said, where a source asks more than one
 
     bool ok() const { return error.isEmpty(); }
 };

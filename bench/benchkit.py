@@ -107,6 +107,14 @@ class FtpServer:
     user: str
     password: str
     directory: str  # where the page goes, as typed into "Remote Directory:"
+    scheme: str = "ftp"  # ftp, ftpes or sftp
+    environment: dict = field(default_factory=dict)  # what the programs need to trust the server
+    curl_options: list = field(default_factory=list)
+
+    @property
+    def server_text(self):
+        """The text a user types into the server field."""
+        return self.host if self.scheme == "ftp" else f"{self.scheme}://{self.host}"
 
 
 @contextmanager
@@ -126,18 +134,56 @@ def child(arguments, **options):
 
 
 @contextmanager
-def pyftpdlib_server(context):
-    """The FTP server of the network tests (tests/support/ftpserver.py)."""
-    root = context.folder("pyftpdlib")
+def pyftpdlib_server(context, tls=False):
+    """The FTP server of the network tests (tests/support/ftpserver.py); with tls, explicit FTP
+    over TLS on the control and the data connection."""
+    root = context.folder("pyftpdlib-tls" if tls else "pyftpdlib")
     (root / "root" / "home" / "tester").mkdir(parents=True, exist_ok=True)
     user, password = "tester", "bench pass"
+    options = []
+    if tls:
+        certificate = test_certificate(context)
+        options = ["--tls", "explicit", "--cert", certificate.cert, "--key", certificate.key]
     with child([PYTHON, SOURCE / "tests" / "support" / "ftpserver.py", root / "root", user,
-                password, root / "logins", 300, "/home/tester"],
+                password, root / "logins", 300, "/home/tester"] + options,
                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True) as process:
         port = process.stdout.readline().strip()
         if not port:
-            raise Skip("pyftpdlib did not start (python3-pyftpdlib installed?)")
-        yield FtpServer("pyftpdlib", f"127.0.0.1:{port}", user, password, "/")
+            raise Skip("pyftpdlib did not start (python3-pyftpdlib, python3-openssl installed?)")
+        if not tls:
+            yield FtpServer("pyftpdlib", f"127.0.0.1:{port}", user, password, "/")
+        else:
+            yield FtpServer("pyftpdlib", f"127.0.0.1:{port}", user, password, "/", "ftpes",
+                            certificate.trust, certificate.curl_options)
+
+
+@dataclass
+class Certificate:
+    cert: Path
+    key: Path
+    trust: dict  # the environment that makes the window's component trust it
+    curl_options: list  # what makes curl trust it and insist on TLS
+
+
+def test_certificate(context):
+    """A throw-away certificate authority and a certificate for 127.0.0.1 that it signed."""
+    folder = context.folder("certificate")
+    ca, cert, key = folder / "ca.crt", folder / "server.crt", folder / "server.key"
+    if not cert.exists():
+        def openssl(*arguments):
+            subprocess.run(["openssl", *map(str, arguments)], check=True, cwd=folder,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", ca,
+                "-days", 2, "-subj", "/CN=Bench CA", "-addext",
+                "basicConstraints=critical,CA:TRUE", "-addext",
+                "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", "server.csr",
+                "-subj", "/CN=localhost")
+        (folder / "ext.cnf").write_text("subjectAltName=DNS:localhost,IP:127.0.0.1\n"
+                                        "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
+        openssl("x509", "-req", "-in", "server.csr", "-CA", ca, "-CAkey", "ca.key",
+                "-CAcreateserial", "-out", cert, "-days", 2, "-extfile", "ext.cnf")
+    return Certificate(cert, key, {"SSL_CERT_FILE": str(ca)}, ["--ssl-reqd", "--cacert", str(ca)])
 
 
 VSFTPD_CONFIG = """\
@@ -162,15 +208,27 @@ ftp_username=ftp
 """
 
 
+VSFTPD_TLS = """\
+ssl_enable=YES
+rsa_cert_file={cert}
+rsa_private_key_file={key}
+allow_anon_ssl=YES
+force_anon_logins_ssl=YES
+force_anon_data_ssl=YES
+"""
+
+
 @contextmanager
-def vsftpd_server(context):
-    """Debian's vsftpd, standalone on a loopback port; anonymous uploads into /pub."""
+def vsftpd_server(context, tls=False):
+    """Debian's vsftpd, standalone on a loopback port; anonymous uploads into /pub. With tls,
+    explicit FTP over TLS is required on the control and the data connection, and each data
+    connection must resume the control connection's TLS session (vsftpd's default)."""
     program = shutil.which("vsftpd") or "/usr/sbin/vsftpd"
     if not os.access(program, os.X_OK):
         raise Skip("vsftpd is not installed")
     if os.geteuid() != 0:
         raise Skip("vsftpd runs only as root")
-    folder = context.folder("vsftpd")
+    folder = context.folder("vsftpd-tls" if tls else "vsftpd")
     root, empty = folder / "root", folder / "empty"
     (root / "pub").mkdir(parents=True, exist_ok=True)
     empty.mkdir(exist_ok=True)
@@ -179,20 +237,81 @@ def vsftpd_server(context):
     shutil.chown(root / "pub", user="ftp")
     port = free_port()
     config = folder / "vsftpd.conf"
-    config.write_text(VSFTPD_CONFIG.format(port=port, root=root, empty=empty))
+    text = VSFTPD_CONFIG.format(port=port, root=root, empty=empty)
+    if tls:
+        certificate = test_certificate(context)
+        text += VSFTPD_TLS.format(cert=certificate.cert, key=certificate.key)
+    config.write_text(text)
     with child([program, config], stdout=subprocess.DEVNULL,
                stderr=subprocess.DEVNULL) as process:
         wait_for_greeting(port, process)
-        yield FtpServer("vsftpd", f"127.0.0.1:{port}", "anonymous", "bench@example.com", "/pub")
+        server = FtpServer("vsftpd", f"127.0.0.1:{port}", "anonymous", "bench@example.com", "/pub")
+        if tls:
+            server.scheme = "ftpes"
+            server.environment, server.curl_options = certificate.trust, certificate.curl_options
+        yield server
 
 
-def wait_for_greeting(port, process, seconds=10):
+def wait_for_greeting(port, process, greeting=b"220", seconds=10):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline and process.poll() is None:
         try:
             with socket.create_connection(("127.0.0.1", port), timeout=1) as connection:
-                if connection.recv(100).startswith(b"220"):
+                if connection.recv(100).startswith(greeting):
                     return
         except OSError:
             time.sleep(0.05)
-    raise Skip("vsftpd did not start")
+    raise Skip(f"the server on port {port} did not start")
+
+
+SSHD_CONFIG = """\
+Port {port}
+ListenAddress 127.0.0.1
+HostKey {folder}/host_ed25519
+PidFile {folder}/sshd.pid
+PasswordAuthentication yes
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+AllowUsers {user}
+Subsystem sftp internal-sftp
+ForceCommand internal-sftp -d {home}
+"""
+
+
+@contextmanager
+def sshd_server(context):
+    """A private sshd on a loopback port whose only service is SFTP, for a system user of the
+    benchmark's own (made once, with a password, so it needs root)."""
+    if os.geteuid() != 0:
+        raise Skip("sshd logs a user in with a password only as root")
+    if not os.access("/usr/sbin/sshd", os.X_OK):
+        raise Skip("openssh-server is not installed")
+    user, password = "quendle-bench", "bench pass"
+    if subprocess.run(["id", user], capture_output=True).returncode != 0:
+        subprocess.run(["useradd", "-M", "-d", "/nonexistent", "-s", "/usr/sbin/nologin", user],
+                       check=True)
+    subprocess.run(["chpasswd"], input=f"{user}:{password}", text=True, check=True)
+    folder = context.folder("sshd")
+    for level in (context.scratch, folder):
+        level.chmod(0o755)  # the user must reach its folder
+    home = folder / "home"
+    home.mkdir(exist_ok=True)
+    shutil.chown(home, user=user)
+    Path("/run/sshd").mkdir(exist_ok=True)
+    key = folder / "host_ed25519"
+    if not key.exists():
+        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key], check=True)
+    port = free_port()
+    (folder / "sshd_config").write_text(
+        SSHD_CONFIG.format(port=port, folder=folder, user=user, home=home))
+    # Both programs check the host key against $HOME/.ssh/known_hosts.
+    trusted = folder / "trusting"
+    (trusted / ".ssh").mkdir(parents=True, exist_ok=True)
+    public = (folder / "host_ed25519.pub").read_text().split()
+    (trusted / ".ssh" / "known_hosts").write_text(f"[127.0.0.1]:{port} {public[0]} {public[1]}\n")
+    with child(["/usr/sbin/sshd", "-D", "-e", "-f", folder / "sshd_config"],
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as process:
+        wait_for_greeting(port, process, b"SSH-")
+        yield FtpServer("sshd", f"127.0.0.1:{port}", user, password, "", "sftp",
+                        {"HOME": str(trusted)})

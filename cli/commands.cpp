@@ -88,6 +88,8 @@ int showAddresses(const PublisherSettings& settings)
                 << ")\n";
         else
             out << named.source << ": no answer: " << named.answer.error << '\n';
+        for (const QString& step : named.answer.steps)
+            out << "  " << step << '\n';
         anyAnswer = anyAnswer || named.answer.ok();
     }
     return anyAnswer ? 0 : 1;

@@ -2,6 +2,7 @@
 
 #include "address/addresschangemonitor.h"
 #include "cli/logger.h"
+#include "cli/portforwarding.h"
 #include "cli/serialworker.h"
 #include "cli/signalnotifier.h"
 #include "service/configreader.h"
@@ -27,6 +28,11 @@ constexpr auto kNoticeDelay = 150ms;
 QString seconds(std::chrono::milliseconds delay)
 {
     return QString::number(static_cast<double>(delay.count()) / 1000.0, 'g', 4);
+}
+
+std::chrono::milliseconds checkInterval(const PublisherSettings& settings)
+{
+    return std::chrono::milliseconds(static_cast<long long>(settings.address.checkSeconds * 1000));
 }
 
 QString failureText(const QList<NamedAnswer>& answers)
@@ -99,8 +105,10 @@ void WatchLoop::start()
                             .arg(m_monitor->error()));
     }
 
-    m_checkTimer.start(
-        std::chrono::milliseconds(static_cast<long long>(m_settings.address.checkSeconds * 1000)));
+    m_forwarding = new PortForwarding(this);
+    m_forwarding->keep(m_settings.router, checkInterval(m_settings));
+
+    m_checkTimer.start(checkInterval(m_settings));
     requestCheck(true);
 }
 
@@ -282,8 +290,8 @@ void WatchLoop::reload()
     for (auto& [name, target] : old)
         retire(std::move(target));
 
-    m_checkTimer.start(
-        std::chrono::milliseconds(static_cast<long long>(m_settings.address.checkSeconds * 1000)));
+    m_forwarding->keep(m_settings.router, checkInterval(m_settings));
+    m_checkTimer.start(checkInterval(m_settings));
     requestCheck(true);
 }
 
@@ -300,12 +308,15 @@ void WatchLoop::stop(const QString& signalName)
     if (m_monitorNotifier)
         m_monitorNotifier->setEnabled(false);
     logger::info(QStringLiteral("%1: publishing the offline page").arg(signalName));
+    // The port mappings go whether or not the offline page can be published.
+    m_stopPending = 1;
+    m_forwarding->stop([this] { stopTaskDone(); });
     if (const auto error = writeOfflinePage(m_settings)) {
         logger::error(*error);
-        QCoreApplication::exit(1);
+        ++m_offlineFailures;
         return;
     }
-    m_offlinePending = static_cast<int>(m_targets.size());
+    m_stopPending += static_cast<int>(m_targets.size());
     for (auto& [name, target] : m_targets) {
         target->timer.stop();
         Target* raw = target.get();
@@ -318,8 +329,6 @@ void WatchLoop::stop(const QString& signalName)
                     Qt::QueuedConnection);
             });
     }
-    if (m_offlinePending == 0)
-        QCoreApplication::exit(0);
 }
 
 void WatchLoop::takeOfflineOutcome(Target* target, const TargetOutcome& outcome)
@@ -334,7 +343,12 @@ void WatchLoop::takeOfflineOutcome(Target* target, const TargetOutcome& outcome)
                           .arg(target->name(), outcome.reason, outcome.details));
         ++m_offlineFailures;
     }
-    if (--m_offlinePending == 0)
+    stopTaskDone();
+}
+
+void WatchLoop::stopTaskDone()
+{
+    if (--m_stopPending == 0)
         QCoreApplication::exit(m_offlineFailures == 0 ? 0 : 1);
 }
 

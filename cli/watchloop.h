@@ -19,6 +19,7 @@ class AddressChangeMonitor;
 
 namespace quendle::cli {
 
+class PortForwarding;
 class SerialWorker;
 
 // `watch`: keeps the page on every target current until stopped. Runs on the main thread's event
@@ -45,6 +46,7 @@ private:
     void reload();
     void stop(const QString& signalName);
     void takeOfflineOutcome(Target* target, const TargetOutcome& outcome);
+    void stopTaskDone();
     void readKernelNotices();
 
     PublisherSettings m_settings;
@@ -65,8 +67,10 @@ private:
     std::unique_ptr<AddressChangeMonitor> m_monitor;
     QSocketNotifier* m_monitorNotifier = nullptr;
 
+    PortForwarding* m_forwarding = nullptr;
+
     bool m_stopping = false;
-    int m_offlinePending = 0;
+    int m_stopPending = 0; // offline uploads and the removal of port mappings
     int m_offlineFailures = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "service/addresslookup.h"
 
 #include "address/interfacesource.h"
+#include "address/router/routersource.h"
 #include "address/websource.h"
 
 namespace quendle {
@@ -20,6 +21,15 @@ SourceAnswer askWeb(const PublisherSettings& settings, const std::atomic<bool>* 
     return answer;
 }
 
+SourceAnswer askRouter(const PublisherSettings& settings, const std::atomic<bool>* cancel)
+{
+    SourceAnswer answer = router::routerAddress(settings.router, cancel);
+    // The router's answer changes with the line, not with this machine's interfaces; a change
+    // on the way to the router (another network) is still worth a look.
+    answer.interfaceName = defaultInterface(AddressFamily::Ipv4);
+    return answer;
+}
+
 struct AddressSourceRule
 {
     QLatin1StringView name;
@@ -30,6 +40,7 @@ struct AddressSourceRule
 const AddressSourceRule kSources[] = {
     {QLatin1StringView("interface"), &askInterface},
     {QLatin1StringView("web"), &askWeb},
+    {QLatin1StringView("router"), &askRouter},
 };
 
 } // namespace

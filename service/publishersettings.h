@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/ipaddresstext.h"
+#include "address/router/routeroptions.h"
 #include "page/productsettings.h"
 
 #include <QList>
@@ -43,6 +44,7 @@ struct PublisherSettings
     QString configFile;
     PageSettings page;
     AddressSettings address;
+    router::RouterOptions router;
     double refreshMinutes = 10; // 0: upload only when the address changes
     QList<TargetSettings> targets;
 };

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quendle::settingkeys {
@@ -131,6 +132,66 @@ Result addressCheck(PublisherSettings& settings, const QString& value, const Fil
     return number(value, 0.1, 86400, settings.address.checkSeconds, "seconds");
 }
 
+// [router]
+
+// "a, b, c" as its parts, each checked by `take`; none empty, none twice.
+template <typename Part>
+Result listOf(const QString& value, QList<Part>& target,
+              std::optional<Part> (*take)(const QString&), const char* expected)
+{
+    QList<Part> parts;
+    for (const QString& text : value.split(QLatin1Char(','))) {
+        const std::optional<Part> part = take(text.trimmed());
+        if (!part)
+            return QStringLiteral("\"%1\" is not %2").arg(text.trimmed(), QLatin1String(expected));
+        if (parts.contains(*part))
+            return QStringLiteral("\"%1\" is named twice").arg(text.trimmed());
+        parts << *part;
+    }
+    target = parts;
+    return std::nullopt;
+}
+
+std::optional<router::Protocol> protocolNamed(const QString& text)
+{
+    if (text == QLatin1String("upnp"))
+        return router::Protocol::Upnp;
+    if (text == QLatin1String("natpmp"))
+        return router::Protocol::Natpmp;
+    return std::nullopt;
+}
+
+std::optional<quint16> portNumber(const QString& text)
+{
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    const bool digitsOnly =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+    if (!ok || !digitsOnly || port < 1 || port > 65535)
+        return std::nullopt;
+    return static_cast<quint16>(port);
+}
+
+Result routerProtocols(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return listOf(value, settings.router.protocols, &protocolNamed, "upnp or natpmp");
+}
+
+Result routerUrl(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    // The UPnP library fetches plain http:// only, as UPnP devices serve it.
+    const QUrl url(value, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || url.scheme() != QLatin1String("http"))
+        return QStringLiteral("must be the http:// address of the router's device description");
+    settings.router.descriptionUrl = value;
+    return std::nullopt;
+}
+
+Result routerForward(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return listOf(value, settings.router.forwardPorts, &portNumber, "a port from 1 to 65535");
+}
+
 // [publish]
 
 Result publishRefresh(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -251,6 +312,12 @@ const QList<SectionRule>& sectionRules()
           {"web"_L1, false, &addressWeb},
           {"check"_L1, false, &addressCheck}},
          nullptr},
+        {"router"_L1,
+         nullptr,
+         {{"protocols"_L1, false, &routerProtocols},
+          {"url"_L1, false, &routerUrl},
+          {"forward"_L1, false, &routerForward}},
+         nullptr},
         {"publish"_L1, nullptr, {{"refresh"_L1, false, &publishRefresh}}, nullptr},
         {"target"_L1,
          &openTarget,
@@ -277,6 +344,11 @@ QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QStri
         problems.append({keyLines.value(QStringLiteral("address.sources")),
                          QStringLiteral("address"), QStringLiteral("web"),
                          QStringLiteral("the source web needs web = URL")});
+    if (settings.address.sources.contains(QLatin1String("router")) &&
+        settings.address.family == AddressFamily::Ipv6)
+        problems.append({keyLines.value(QStringLiteral("address.family")),
+                         QStringLiteral("address"), QStringLiteral("family"),
+                         QStringLiteral("the source router finds IPv4 addresses only")});
     if (settings.page.file.isEmpty())
         settings.page.file = defaultPageFile();
     return problems;

@@ -138,10 +138,10 @@ TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)
     EXPECT_TRUE(unknown.err.startsWith("quendle-publish: unknown option --fast\n"));
     EXPECT_EQ(run({"once", "watch"}).exitCode, 2);
 
-    writeConfig("[address]\nsources = router\n", targetFor("home", server.host()));
+    writeConfig("[address]\nsources = modem\n", targetFor("home", server.host()));
     const Run bad = run({"once"});
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(bad.err.contains(configPath() + ":5: [address] sources: unknown source \"router\""))
+    EXPECT_TRUE(bad.err.contains(configPath() + ":5: [address] sources: unknown source \"modem\""))
         << bad.err.toStdString();
 
     // A password that others can read is refused before anything is sent.

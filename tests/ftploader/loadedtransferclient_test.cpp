@@ -1,4 +1,5 @@
 #include "ftploader/loadedtransferclient.h"
+#include "testcertificates.h"
 #include "testftpserver.h"
 
 #include <QFile>
@@ -54,6 +55,32 @@ TEST(LoadedTransferClient, TheModuleIsLoadedByTheFirstConnectAndServesTheSession
     EXPECT_EQ(readWholeFile(server.localPath("/quendle.htm")), "page\r\n");
     EXPECT_EQ(server.loginCount(), 1);
     EXPECT_EQ(server.quitCount(), 1);
+}
+
+TEST(LoadedTransferClient, TrustingARefusedCertificateReachesTheLoadedComponent)
+{
+    const TestCertificates& certificates = TestCertificates::shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    // The system's store, which knows nothing of the test's authority.
+    qunsetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_DIR");
+    TestFtpServer::Options options;
+    options.tls = QStringLiteral("explicit");
+    options.certificate = certificates.localhost().certificate;
+    options.key = certificates.localhost().key;
+    TestFtpServer server(options);
+    ASSERT_TRUE(server.running()) << server.startError().toStdString();
+    TransferRequest request = loginTo(server);
+    request.host = "ftpes://" + server.host();
+
+    LoadedTransferClient ftp(QStringLiteral(QUENDLE_TRANSFER_MODULE));
+    const TransferResult refused = ftp.connect(request);
+    ASSERT_EQ(refused.error, TransferError::CertificateNotTrusted) << refused.detail.toStdString();
+    ftp.trust(refused.identity);
+    const TransferResult trusted = ftp.connect(request);
+    EXPECT_TRUE(trusted.ok()) << trusted.detail.toStdString();
+    EXPECT_EQ(server.loginCount(), 1);
+    ftp.disconnect();
 }
 
 TEST(LoadedTransferClient, AModuleThatCannotBeLoadedFailsTheConnectWithTheReason)

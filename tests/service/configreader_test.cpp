@@ -51,6 +51,9 @@ TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
                                             "[address]\nsources = web , interface\nfamily = ipv6\n"
                                             "interface = eth0\nweb = https://ip.example.net/\n"
                                             "check = 0.5\n"
+                                            "[router]\nprotocols = natpmp, upnp\n"
+                                            "url = http://192.168.1.1:5000/rootDesc.xml\n"
+                                            "forward = 80,443 , 65535\n"
                                             "[publish]\nrefresh = 0\n" +
                                                 kTarget +
                                                 "directory = /www\nname = index.htm\r\n"
@@ -68,6 +71,10 @@ TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
     EXPECT_EQ(settings.address.interfaceName, "eth0");
     EXPECT_EQ(settings.address.webUrl, "https://ip.example.net/");
     EXPECT_EQ(settings.address.checkSeconds, 0.5);
+    EXPECT_EQ(settings.router.protocols,
+              QList<router::Protocol>({router::Protocol::Natpmp, router::Protocol::Upnp}));
+    EXPECT_EQ(settings.router.descriptionUrl, "http://192.168.1.1:5000/rootDesc.xml");
+    EXPECT_EQ(settings.router.forwardPorts, QList<quint16>({80, 443, 65535}));
     EXPECT_EQ(settings.refreshMinutes, 0);
     ASSERT_EQ(settings.targets.size(), 2);
     const TargetSettings home{"home", "ftp.example.org", "alice", "s3cret#;pw",
@@ -82,6 +89,9 @@ TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
     EXPECT_EQ(defaults.address.family, AddressFamily::Ipv4);
     EXPECT_EQ(defaults.address.checkSeconds, 60);
     EXPECT_EQ(defaults.refreshMinutes, 10);
+    EXPECT_EQ(defaults.router.protocols,
+              QList<router::Protocol>({router::Protocol::Upnp, router::Protocol::Natpmp}));
+    EXPECT_TRUE(defaults.router.forwardPorts.isEmpty());
 }
 
 TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
@@ -100,8 +110,24 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         {"[page]\n = a\n" + kTarget, "2: [page]: a value without a key"},
         {"[page]\nfile = page.htm\n" + kTarget,
          "2: [page] file: must be the absolute path of a file"},
-        {"[address]\nsources = interface, router\n" + kTarget,
-         "2: [address] sources: unknown source \"router\"; known sources: interface, web"},
+        {"[address]\nsources = interface, modem\n" + kTarget,
+         "2: [address] sources: unknown source \"modem\"; known sources: interface, web, router"},
+        {"[address]\nsources = router\nfamily = ipv6\n" + kTarget,
+         "3: [address] family: the source router finds IPv4 addresses only"},
+        {"[router]\nprotocols = upnp, pcp\n" + kTarget,
+         "2: [router] protocols: \"pcp\" is not upnp or natpmp"},
+        {"[router]\nprotocols = natpmp,natpmp\n" + kTarget,
+         "2: [router] protocols: \"natpmp\" is named twice"},
+        {"[router]\nurl = https://192.168.1.1/rootDesc.xml\n" + kTarget,
+         "2: [router] url: must be the http:// address of the router's device description"},
+        {"[router]\nforward = 80 443\n" + kTarget,
+         "2: [router] forward: \"80 443\" is not a port from 1 to 65535"},
+        {"[router]\nforward = 80, +443\n" + kTarget,
+         "2: [router] forward: \"+443\" is not a port from 1 to 65535"},
+        {"[router]\nforward = 0\n" + kTarget,
+         "2: [router] forward: \"0\" is not a port from 1 to 65535"},
+        {"[router]\nforward = 80,\n" + kTarget,
+         "2: [router] forward: \"\" is not a port from 1 to 65535"},
         {"[address]\nsources = web, web\nweb = http://a/\n" + kTarget,
          "2: [address] sources: source \"web\" is named twice"},
         {"[address]\nsources = web\n" + kTarget,

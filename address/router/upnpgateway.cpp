@@ -1,0 +1,190 @@
+#include "address/router/upnpgateway.h"
+
+#include <miniupnpc/miniupnpc.h>
+#include <miniupnpc/upnpcommands.h>
+#include <miniupnpc/upnperrors.h>
+
+#include <mutex>
+
+namespace quendle::router {
+
+namespace {
+
+// Asked for all at once in one discovery, so that it waits once, not once a type.
+const char* const kGatewayTypes[] = {
+    "urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+    "urn:schemas-upnp-org:device:InternetGatewayDevice:2",
+    "urn:schemas-upnp-org:service:WANIPConnection:1",
+    "urn:schemas-upnp-org:service:WANPPPConnection:1",
+    nullptr,
+};
+
+constexpr unsigned char kMulticastTtl = 2; // the library's default: the LAN and one hop past it
+constexpr const char* kMappingDescription = "quendle-publish";
+
+// Discovery takes seconds: the description URL of the gateway found last is tried first next
+// time. The address checks and the port mappings search from threads of their own.
+std::mutex rememberedMutex;
+QString rememberedUrl;
+
+QString remembered()
+{
+    const std::lock_guard lock(rememberedMutex);
+    return rememberedUrl;
+}
+
+void remember(const QString& url)
+{
+    const std::lock_guard lock(rememberedMutex);
+    rememberedUrl = url;
+}
+
+UpnpReply reply(int code, const QByteArray& value = {})
+{
+    UpnpReply result;
+    result.code = code;
+    result.value = QString::fromUtf8(value);
+    switch (code) {
+    case UPNPCOMMAND_SUCCESS:
+        break;
+    case UPNPCOMMAND_HTTP_ERROR:
+        result.text = QStringLiteral("the router did not answer the request");
+        break;
+    case UPNPCOMMAND_INVALID_RESPONSE:
+        result.text = QStringLiteral("the router's answer could not be read");
+        break;
+    default: {
+        const char* meaning = strupnperror(code);
+        result.text = code > 0 ? QStringLiteral("%1 %2").arg(code).arg(
+                                     QString::fromUtf8(meaning ? meaning : "(no description)"))
+                               : QStringLiteral("the request failed (%1)").arg(code);
+    }
+    }
+    return result;
+}
+
+} // namespace
+
+struct UpnpGateway::Device
+{
+    UPNPUrls urls{};
+    IGDdatas data{};
+    char lanAddress[64] = {};
+
+    ~Device() { FreeUPNPUrls(&urls); }
+    const char* control() const { return urls.controlURL; }
+    const char* service() const { return data.first.servicetype; }
+};
+
+UpnpGateway::UpnpGateway(std::unique_ptr<Device> device) : m_device(std::move(device)) {}
+
+UpnpGateway::~UpnpGateway() = default;
+
+UpnpGateway::Search UpnpGateway::find(const RouterOptions& options)
+{
+    auto device = std::make_unique<Device>();
+    auto fromUrl = [&device](const QString& url) {
+        return UPNP_GetIGDFromUrl(url.toUtf8().constData(), &device->urls, &device->data,
+                                  device->lanAddress, sizeof device->lanAddress) == 1;
+    };
+    Search search;
+    if (!options.descriptionUrl.isEmpty()) {
+        if (fromUrl(options.descriptionUrl))
+            search.gateway.reset(new UpnpGateway(std::move(device)));
+        else
+            search.problem = QStringLiteral("no gateway description at %1: the router does not "
+                                            "answer there, or not as an Internet gateway")
+                                 .arg(options.descriptionUrl);
+        return search;
+    }
+    if (const QString url = remembered(); !url.isEmpty()) {
+        if (fromUrl(url)) {
+            search.gateway.reset(new UpnpGateway(std::move(device)));
+            return search;
+        }
+        device = std::make_unique<Device>();
+    }
+
+    int error = UPNPDISCOVER_SUCCESS;
+    const int waitMs = static_cast<int>(options.discoveryWait.count());
+    UPNPDev* devices = upnpDiscoverDevices(kGatewayTypes, waitMs, nullptr, nullptr,
+                                           UPNP_LOCAL_PORT_ANY, 0, kMulticastTtl, &error, 1);
+    if (!devices) {
+        search.problem =
+            error == UPNPDISCOVER_SOCKET_ERROR
+                ? QStringLiteral("the discovery could not be sent (no network to send it on)")
+                : QStringLiteral("no device answered the discovery within %1 s")
+                      .arg(static_cast<double>(waitMs) / 1000.0);
+        return search;
+    }
+    const int found = UPNP_GetValidIGD(devices, &device->urls, &device->data, device->lanAddress,
+                                       sizeof device->lanAddress);
+    freeUPNPDevlist(devices);
+    if (found == 1 || found == 2) {
+        // A gateway that calls itself not connected still says why in its answer to
+        // GetExternalIPAddress, which is what people need to see.
+        remember(QString::fromUtf8(device->urls.rootdescURL));
+        search.gateway.reset(new UpnpGateway(std::move(device)));
+    } else {
+        search.problem = found == 3
+                             ? QStringLiteral("a UPnP device answered, but none is an Internet "
+                                              "gateway")
+                             : QStringLiteral("the devices that answered the discovery gave no "
+                                              "usable description");
+    }
+    return search;
+}
+
+QString UpnpGateway::descriptionUrl() const
+{
+    return QString::fromUtf8(m_device->urls.rootdescURL);
+}
+
+QString UpnpGateway::lanAddress() const
+{
+    return QString::fromLatin1(m_device->lanAddress);
+}
+
+QString UpnpGateway::where() const
+{
+    return QStringLiteral("%1 at %2").arg(protocolName(Protocol::Upnp), descriptionUrl());
+}
+
+UpnpReply UpnpGateway::externalAddress()
+{
+    char address[40] = {};
+    const int code = UPNP_GetExternalIPAddress(m_device->control(), m_device->service(), address);
+    return reply(code, address);
+}
+
+UpnpReply UpnpGateway::addTcpMapping(quint16 port, std::chrono::seconds lease)
+{
+    const QByteArray portText = QByteArray::number(port);
+    const QByteArray leaseText = QByteArray::number(static_cast<qlonglong>(lease.count()));
+    return reply(UPNP_AddPortMapping(m_device->control(), m_device->service(), portText, portText,
+                                     m_device->lanAddress, kMappingDescription, "TCP", nullptr,
+                                     leaseText));
+}
+
+UpnpReply UpnpGateway::tcpMappingClient(quint16 port)
+{
+    // The sizes the library documents for each answer.
+    char client[16] = {};
+    char internalPort[6] = {};
+    char description[80] = {};
+    char enabled[4] = {};
+    char lease[16] = {};
+    const int code = UPNP_GetSpecificPortMappingEntry(
+        m_device->control(), m_device->service(), QByteArray::number(port), "TCP", nullptr, client,
+        internalPort, description, enabled, lease);
+    return reply(code, code == UPNPCOMMAND_SUCCESS ? QByteArray(client) + ':' + internalPort
+                                                   : QByteArray());
+}
+
+UpnpReply UpnpGateway::deleteTcpMapping(quint16 port)
+{
+    return reply(UPNP_DeletePortMapping(m_device->control(), m_device->service(),
+                                        QByteArray::number(port), "TCP", nullptr));
+}
+
+} // namespace quendle::router

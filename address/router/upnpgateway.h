@@ -1,0 +1,62 @@
+#pragma once
+
+#include "address/router/routeroptions.h"
+
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+namespace quendle::router {
+
+// What the router answered to one command.
+struct UpnpReply
+{
+    int code = 0;  // 0: done; above 0 the router's UPnP error code; below 0 the library's
+    QString text;  // "606 Action not authorized", for people
+    QString value; // the answer (an address, a client), when the command asks for one
+    bool ok() const { return code == 0; }
+    // The router was not reached, or its answer could not be read (not a refusal).
+    bool unreachable() const { return code < 0; }
+};
+
+// An Internet gateway device found over UPnP, and the commands this program sends it. Every
+// call blocks until the router answers or the library's own socket timeouts pass.
+class UpnpGateway
+{
+public:
+    struct Search;
+    // The gateway at `options.descriptionUrl`; without one, the gateway an earlier search in this
+    // process found, if it still answers, else one found by discovery within
+    // `options.discoveryWait`.
+    static Search find(const RouterOptions& options);
+
+    ~UpnpGateway();
+    UpnpGateway(const UpnpGateway&) = delete;
+    UpnpGateway& operator=(const UpnpGateway&) = delete;
+
+    QString descriptionUrl() const;
+    // This machine's address on the way to the gateway: where mapped ports lead.
+    QString lanAddress() const;
+    // "UPnP IGD at URL", for people.
+    QString where() const;
+
+    UpnpReply externalAddress();
+    UpnpReply addTcpMapping(quint16 port, std::chrono::seconds lease);
+    // Where a TCP mapping of `port` leads ("192.168.1.20:80"); 714 when there is no such mapping.
+    UpnpReply tcpMappingClient(quint16 port);
+    UpnpReply deleteTcpMapping(quint16 port);
+
+private:
+    struct Device;
+    explicit UpnpGateway(std::unique_ptr<Device> device);
+    std::unique_ptr<Device> m_device;
+};
+
+struct UpnpGateway::Search
+{
+    std::unique_ptr<UpnpGateway> gateway; // null: none found
+    QString problem;                      // why none was found
+};
+
+} // namespace quendle::router
