@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing on Debian 12, builds, then starts the program ("run"), runs every
-# test ("test") or runs the benchmark ("bench", options after it go to bench/run.py).
+# test ("test": the suite, the suite again under the sanitizers, and the fuzz targets) or runs the
+# benchmark ("bench", options after it go to bench/run.py).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -35,6 +36,9 @@ test_packages=(
     file              # CPack finds the binaries for dpkg-shlibdeps with it
     xvfb              # the virtual X server of dist/check-package.sh
     xdotool           # clicks Save in the installed window in dist/check-package.sh
+    clang             # the fuzz build
+    libclang-rt-14-dev # clang's sanitizer runtimes and libFuzzer
+    libidn2-dev       # the host fuzz target maps names with IDNA as libcurl does
 )
 bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with
@@ -63,21 +67,34 @@ install_missing() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
+# build FOLDER CMAKE-OPTIONS...
 build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    cmake --build build -j"$(nproc)"
+    local folder=$1
+    shift
+    cmake -S . -B "$folder" "$@"
+    cmake --build "$folder" -j"$(nproc)"
+}
+
+run_tests() {
+    ctest --test-dir "$1" --output-on-failure -j"$(nproc)"
 }
 
 case "${1:-}" in
 run)
     install_missing "${build_packages[@]}"
-    build -DBUILD_TESTING=OFF
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
     exec ./build/app/quendle
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
-    build -DBUILD_TESTING=ON
-    ctest --test-dir build --output-on-failure -j"$(nproc)"
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+    run_tests build
+    # The same suite under AddressSanitizer and UBSan: any report fails it.
+    build build-sanitize -DQUENDLE_SANITIZE=ON -DBUILD_TESTING=ON
+    run_tests build-sanitize
+    # Each fuzz target for a few seconds on its seeds (the README has the long run).
+    build build-fuzz -DQUENDLE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+    run_tests build-fuzz
     ;;
 bench)
     shift

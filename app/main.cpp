@@ -1,6 +1,7 @@
 #include "address/localaddress.h"
 #include "app/mainwindow.h"
 #include "ftploader/loadedtransferclient.h"
+#include "page/filesizelimit.h"
 #include "page/pagelocation.h"
 #include "page/programvalues.h"
 #include "ui/look.h"
@@ -18,6 +19,7 @@ quendle::ProgramValues Module1;
 
 int main(int argc, char* argv[])
 {
+    quendle::failWritesPastFileSizeLimit();
     QApplication app(argc, argv);
     // Wayland desktops show the icon of the desktop entry named here, not the window's own.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUENDLE_APP_ID));

@@ -6,6 +6,7 @@
 #include "cli/logger.h"
 #include "cli/signalnotifier.h"
 #include "cli/watchloop.h"
+#include "page/filesizelimit.h"
 #include "service/configreader.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
 {
     // A server that closes its end must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    failWritesPastFileSizeLimit();
 
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

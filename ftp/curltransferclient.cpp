@@ -96,8 +96,7 @@ public:
         setUpHandle(user, password);
         // Asking for the login directory without a transfer logs in and leaves the connection
         // open.
-        const bool sftp = m_setup.address.scheme == TransferScheme::Sftp;
-        const QByteArray address = url(sftp ? QStringLiteral("/~/") : QStringLiteral("/"));
+        const QByteArray address = loginUrl(m_setup.address).toUtf8();
         curl_easy_setopt(m_handle, CURLOPT_URL, address.constData());
         curl_easy_setopt(m_handle, CURLOPT_NOBODY, 1L);
         boundWithin(Clock::now() + std::chrono::seconds(m_setup.timeouts.operationSeconds));
@@ -113,10 +112,8 @@ public:
                            QStringLiteral("The file %1 cannot be read: %2")
                                .arg(request.localFile, file.errorString()));
 
-        const bool sftp = m_setup.address.scheme == TransferScheme::Sftp;
         const QByteArray address =
-            url(sftp ? sftpPath(request.remoteDirectory, request.remoteName)
-                     : '/' + ftpPath(request.remoteDirectory, request.remoteName));
+            uploadUrl(m_setup.address, request.remoteDirectory, request.remoteName).toUtf8();
         curl_easy_setopt(m_handle, CURLOPT_URL, address.constData());
         curl_easy_setopt(m_handle, CURLOPT_NOBODY, 0L);
         curl_easy_setopt(m_handle, CURLOPT_UPLOAD, 1L);
@@ -218,15 +215,6 @@ private:
             const QByteArray digest = sshKeySha256Base64(m_setup.trustedHostKey);
             curl_easy_setopt(m_handle, CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, digest.constData());
         }
-    }
-
-    // The address of `path`, which begins with "/".
-    QByteArray url(const QString& path) const
-    {
-        const char* scheme = m_setup.address.scheme == TransferScheme::Sftp          ? "sftp://"
-                             : m_setup.address.scheme == TransferScheme::ImplicitTls ? "ftps://"
-                                                                                     : "ftp://";
-        return scheme + m_setup.address.authority().toUtf8() + path.toUtf8();
     }
 
     // Bounds the next transfer so that the operation ends by `deadline`.

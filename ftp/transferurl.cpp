@@ -207,4 +207,30 @@ QString sftpPath(const QString& directory, const QString& file)
     return names.join(QLatin1Char('/'));
 }
 
+namespace {
+
+// The address of `path`, which begins with "/".
+QString urlOf(const ServerAddress& server, const QString& path)
+{
+    const QLatin1String scheme(server.scheme == TransferScheme::Sftp          ? "sftp://"
+                               : server.scheme == TransferScheme::ImplicitTls ? "ftps://"
+                                                                              : "ftp://");
+    return scheme + server.authority() + path;
+}
+
+} // namespace
+
+QString loginUrl(const ServerAddress& server)
+{
+    return urlOf(server, server.scheme == TransferScheme::Sftp ? QStringLiteral("/~/")
+                                                               : QStringLiteral("/"));
+}
+
+QString uploadUrl(const ServerAddress& server, const QString& directory, const QString& file)
+{
+    return urlOf(server, server.scheme == TransferScheme::Sftp
+                             ? sftpPath(directory, file)
+                             : QLatin1Char('/') + ftpPath(directory, file));
+}
+
 } // namespace quendle

@@ -50,4 +50,10 @@ QString ftpPath(const QString& directory, const QString& file);
 // and reach the login directory through "/~/".
 QString sftpPath(const QString& directory, const QString& file);
 
+// The addresses libcurl is given: the server's login directory, which a login asks for, and
+// `file` in `directory` for an upload. The port is always written; ftpes:// is ftp:// to libcurl,
+// which is told separately to demand TLS.
+QString loginUrl(const ServerAddress& server);
+QString uploadUrl(const ServerAddress& server, const QString& directory, const QString& file);
+
 } // namespace quendle

@@ -6,22 +6,6 @@
 
 namespace quendle {
 
-QString withCrLf(const QString& text)
-{
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            continue; // the LF that follows writes the line end
-        if (c == u'\r' || c == u'\n')
-            result += QStringLiteral("\r\n");
-        else
-            result += c;
-    }
-    return result;
-}
-
 QString robotsValue(bool nofollow, bool noindex)
 {
     if (nofollow && noindex)
@@ -37,7 +21,7 @@ QString metaBlock(const MetaFields& f)
 {
     const auto meta = [](const char* name, const QString& value) {
         return QStringLiteral("<META NAME=\"%1\" CONTENT=\"%2\">")
-            .arg(QLatin1String(name), attributeText(withCrLf(value)));
+            .arg(QLatin1String(name), attributeText(value));
     };
     QString title = withCrLf(f.title);
     title.replace(QLatin1Char('<'), QStringLiteral("&lt;"));

@@ -30,7 +30,4 @@ QString robotsValue(bool nofollow, bool noindex);
 // inside a value become CR LF, so such a value spans several lines.
 QString metaBlock(const MetaFields& fields);
 
-// Every line break in the text (LF, CR or CR LF) written as CR LF.
-QString withCrLf(const QString& text);
-
 } // namespace quendle

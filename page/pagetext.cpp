@@ -60,9 +60,25 @@ QByteArray toPageBytes(const QString& text)
     return bytes;
 }
 
+QString withCrLf(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            continue; // the LF that follows writes the line end
+        if (c == u'\r' || c == u'\n')
+            result += QStringLiteral("\r\n");
+        else
+            result += c;
+    }
+    return result;
+}
+
 QString attributeText(const QString& text)
 {
-    QString escaped = text;
+    QString escaped = withCrLf(text);
     return escaped.replace(QLatin1Char('"'), QStringLiteral("&quot;"));
 }
 

@@ -9,7 +9,11 @@ namespace quendle {
 // character references so that nothing typed is lost; line breaks are left as they are.
 QByteArray toPageBytes(const QString& text);
 
-// Makes a field's text safe inside a double-quoted attribute value.
+// Every line break in the text (LF, CR or CR LF) written as CR LF.
+QString withCrLf(const QString& text);
+
+// Makes a field's text safe inside a double-quoted attribute value: quotation marks become
+// entities, and line breaks (a one-line field keeps those of a pasted line) CR LF.
 QString attributeText(const QString& text);
 
 // The page written by Save: sixteen lines, each ending in CR LF.

@@ -3,7 +3,9 @@
 #include "publisherfixture.h"
 #include "testhttpecho.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 using namespace quendle;
@@ -80,6 +82,23 @@ TEST_F(OnceTest, EachFailingTargetIsNamedWithTheServersReplyAndTheOthersStillGet
         EXPECT_FALSE(once.err.contains(secret));
         EXPECT_FALSE(once.out.contains(secret));
     }
+}
+
+TEST_F(OnceTest, AFileSizeLimitFailsThePageWriteWithAMessage)
+{
+    writeConfig(webSource(), targetFor("home", server.host()));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(pagePath()).path()));
+    QFile old(pagePath());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old page\r\n") == 10);
+    old.close();
+
+    // Without SIGXFSZ ignored, the write past 64 bytes would end the program without a word.
+    const Run offline = run({"offline"}, {"prlimit", "--fsize=64", "--"});
+    EXPECT_EQ(offline.exitCode, 1) << offline.err.toStdString();
+    EXPECT_TRUE(offline.err.contains("The page file could not be written"))
+        << offline.err.toStdString();
+    EXPECT_EQ(readWholeFile(pagePath()), "old page\r\n");
+    EXPECT_EQ(server.loginCount(), 0);
 }
 
 TEST_F(OnceTest, WithoutAnAddressNothingIsUploaded)

@@ -150,4 +150,19 @@ TEST(RemotePath, AbsoluteRelativeAndLoginDirectories)
     EXPECT_EQ(ftpPath("", "my page.htm"), "my%20page.htm");
 }
 
+TEST(RemotePath, WholeAddressesPerScheme)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"h", "ftp://h:21/", "ftp://h:21/%2Fwww/quendle.htm"},
+        {"ftpes://h", "ftp://h:21/", "ftp://h:21/%2Fwww/quendle.htm"},
+        {"ftps://[::1]:990", "ftps://[::1]:990/", "ftps://[::1]:990/%2Fwww/quendle.htm"},
+        {"sftp://h:2222", "sftp://h:2222/~/", "sftp://h:2222/www/quendle.htm"},
+    };
+    for (const auto& [host, login, upload] : cases) {
+        const ServerAddress server = *parseServerAddress(QString::fromLatin1(host)).address;
+        EXPECT_EQ(loginUrl(server), QString::fromLatin1(login)) << host;
+        EXPECT_EQ(uploadUrl(server, "/www", "quendle.htm"), QString::fromLatin1(upload)) << host;
+    }
+}
+
 } // namespace

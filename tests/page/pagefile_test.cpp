@@ -1,3 +1,4 @@
+#include "page/filesizelimit.h"
 #include "page/pagefile.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -73,6 +76,32 @@ TEST_F(PageFileTest, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile)
 
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->contains(QDir::toNativeSeparators(path))) << error->toStdString();
+    EXPECT_EQ(contents(path), "old page\r\n");
+    EXPECT_EQ(entries(), QStringList{"quendle.htm"});
+}
+
+TEST_F(PageFileTest, AFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram)
+{
+    ASSERT_FALSE(replaceFile(path, "old page\r\n"));
+
+    // In a child process, as a program starts: without the set-up SIGXFSZ ends it mid-write.
+    const auto writeUnderLimit = [this] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        failWritesPastFileSizeLimit();
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = 64;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        const auto error = replaceFile(path, onlinePage("192.0.2.7", "", defaultBanner()));
+        // The death test reads what the child prints from a file, so lift the limit first.
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::fputs(error ? qPrintable(*error) : "written", stderr);
+        std::_Exit(error ? 0 : 1);
+    };
+    EXPECT_EXIT(writeUnderLimit(), ::testing::ExitedWithCode(0),
+                "The page file could not be written");
+
     EXPECT_EQ(contents(path), "old page\r\n");
     EXPECT_EQ(entries(), QStringList{"quendle.htm"});
 }

@@ -141,6 +141,15 @@ TEST(PageEscaping, OtherMarkupGoesInUnchanged)
     EXPECT_EQ(lines[10], "You can email me at this address: <a href=\"mailto:</html>&<\"></a>");
 }
 
+TEST(PageEscaping, ALineBreakInAFieldIsWrittenAsCrLf)
+{
+    // A one-line field keeps the line end of a pasted line.
+    EXPECT_EQ(onlinePage("192.0.2.7\n", "me@example.org\r", defaultBanner()),
+              expectedOnline("192.0.2.7\r\n", "me@example.org\r\n"));
+    EXPECT_EQ(offlinePage("a\r\nb\nc"), expectedOffline("a\r\nb\r\nc"));
+    EXPECT_TRUE(pagePreview("", "x\n").contains("mailto:x\r\n\""));
+}
+
 TEST(PageEncoding, LatinOneIsOneBytePerCharacterAndTheRestCharacterReferences)
 {
     EXPECT_EQ(toPageBytes(QString::fromUtf8("caf\xc3\xa9")), QByteArray("caf\xe9"));
