@@ -43,7 +43,9 @@ QList<MappingNote> PortMapper::keep()
     if (m_natpmp)
         checkNatpmpEpoch(notes);
     for (Port& port : m_ports) {
-        if (port.held && Clock::now() < port.renewAt && stillHeld(port))
+        // Asked before a renewal too: a router that was away (restarted) may have forgotten the
+        // mapping, which is then made again, not renewed.
+        if (port.held && stillHeld(port) && Clock::now() < port.renewAt)
             continue;
         if (!m_upnp && !m_natpmp)
             break; // the gateway stopped answering; the next call looks for it again
@@ -106,8 +108,14 @@ bool PortMapper::findGateway(QList<MappingNote>& notes)
                 opening.gateway ? opening.gateway->publicAddress() : NatpmpReply{};
             if (opening.gateway && reply.answered) {
                 m_natpmp = std::move(opening.gateway);
+                // Back after it stopped answering: its epoch tells whether it restarted.
+                const auto now = Clock::now();
+                if (m_epochAt != Clock::time_point{} &&
+                    epochShowsRestart(m_epoch, reply.epochSeconds, now - m_epochAt))
+                    for (Port& port : m_ports)
+                        port.held = false;
                 m_epoch = reply.epochSeconds;
-                m_epochAt = Clock::now();
+                m_epochAt = now;
                 break;
             }
             problems << QStringLiteral("%1: %2").arg(

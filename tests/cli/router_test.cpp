@@ -180,8 +180,9 @@ TEST_F(RouterTest, ForwardedPortsOutliveARouterRestartARefusalIsReportedAndStopR
               1)
         << watchLog().toStdString();
 
+    // The restarted router starts with no mapping; watch, checking every 0.3 s, may have made
+    // them again before they could be listed here, so the log tells.
     ASSERT_TRUE(router->restart(true)) << router->daemonLog().toStdString();
-    ASSERT_TRUE(router->upnpMappings().isEmpty());
     EXPECT_TRUE(routerHasMapped()) << watchLog().toStdString();
     EXPECT_TRUE(watchLog().contains("router: port 8443: the router had forgotten the mapping: "
                                     "made again"))
