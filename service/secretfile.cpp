@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace quendle {
@@ -19,9 +22,16 @@ bool modeOpenToOthers(mode_t mode)
 
 SecretRead readSecretFile(const QString& path, SecretCheck check)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+    // Without O_NONBLOCK, opening a named pipe would wait for a writer: the check below refuses
+    // it instead. A regular file reads the same either way.
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0)
+        return {{},
+                QStringLiteral("cannot read %1: %2")
+                    .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+    QFile file;
+    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     // The mode of the file actually opened, not of whatever the path names a moment later.
     struct stat facts
     {

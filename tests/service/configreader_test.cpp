@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace quendle;
 
 namespace {
@@ -184,6 +186,13 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
     EXPECT_EQ(errorsOf(write("two.conf", "[page]\na = 1\nb = 2\n" + kTarget)).size(), 2);
     EXPECT_EQ(errorsOf(dir.filePath("missing.conf")).join('\n'),
               dir.filePath("missing.conf") + ": cannot read: No such file or directory");
+    // A named pipe is refused at once, not waited on for a writer.
+    const QString pipe = dir.filePath("pipe");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString path = write(
+        "pipe.conf", "[target home]\nhost = h\nuser = a\npassword_file = " + pipe.toUtf8() + "\n");
+    EXPECT_EQ(errorsOf(path).join('\n'),
+              path + ":4: [target home] password_file: " + pipe + " is not a file");
 }
 
 TEST_F(ConfigReaderTest, APasswordInAFileOthersCanReadIsRefused)
