@@ -278,15 +278,7 @@ private:
             state = curl_multi_perform(m_transfers, &running);
             if (state != CURLM_OK || running == 0)
                 break;
-            // libcurl 7.88 does not wait on the control connection while the TLS handshake of
-            // a data connection is pending, and a server that starts that handshake only after
-            // STOR (vsftpd) then gets the next command only when libcurl's wait runs out. A
-            // reply on the control connection ends the wait here too.
-            curl_socket_t control = CURL_SOCKET_BAD;
-            curl_easy_getinfo(m_handle, CURLINFO_ACTIVESOCKET, &control);
-            curl_waitfd reply{control, CURL_WAIT_POLLIN, 0};
-            state = curl_multi_poll(m_transfers, &reply, control == CURL_SOCKET_BAD ? 0 : 1,
-                                    waitMilliseconds(), nullptr);
+            state = curl_multi_poll(m_transfers, nullptr, 0, waitMilliseconds(), nullptr);
         }
         CURLcode code = state == CURLM_OK ? CURLE_OK : CURLE_FAILED_INIT;
         int queued = 0;
