@@ -26,6 +26,27 @@ bool stderrIsJournal()
                          QByteArray::number(static_cast<qulonglong>(facts.st_ino));
 }
 
+// A server's reply may run over several lines; the log keeps one line per event. Other control
+// characters, from a server's reply or a configuration file, are shown as \xHH rather than
+// passed to a terminal that would act on them.
+QString printable(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            continue; // the LF that follows ends the line
+        if (c == u'\n')
+            shown += QStringLiteral("; ");
+        else if ((c < 0x20 && c != u'\t') || c == 0x7f)
+            shown += QStringLiteral("\\x%1").arg(static_cast<int>(c), 2, 16, QLatin1Char('0'));
+        else
+            shown += text[i];
+    }
+    return shown;
+}
+
 void write(int priority, const QString& text)
 {
     static const bool journal = stderrIsJournal();
@@ -34,10 +55,7 @@ void write(int priority, const QString& text)
                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                         .toUtf8() +
                                     ' ';
-    // A server's reply may run over several lines; the log keeps one line per event.
-    QString oneLine = text;
-    oneLine.replace(QLatin1Char('\n'), QStringLiteral("; "));
-    line += oneLine.toUtf8() + '\n';
+    line += printable(text).toUtf8() + '\n';
     // One write per line, so that lines from several processes do not interleave.
     ssize_t written = 0;
     while (written < line.size()) {

@@ -138,10 +138,12 @@ TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)
     EXPECT_TRUE(unknown.err.startsWith("quendle-publish: unknown option --fast\n"));
     EXPECT_EQ(run({"once", "watch"}).exitCode, 2);
 
-    writeConfig("[address]\nsources = modem\n", targetFor("home", server.host()));
+    // A control character from the file reaches the terminal as text, not as a command to it.
+    writeConfig("[address]\nsources = mo\x1b[2Jdem\n", targetFor("home", server.host()));
     const Run bad = run({"once"});
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(bad.err.contains(configPath() + ":5: [address] sources: unknown source \"modem\""))
+    EXPECT_TRUE(
+        bad.err.contains(configPath() + ":5: [address] sources: unknown source \"mo\\x1b[2Jdem\""))
         << bad.err.toStdString();
 
     // A password that others can read is refused before anything is sent.
