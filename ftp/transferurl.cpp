@@ -45,17 +45,6 @@ bool isAsciiDigits(const QString& text)
            std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
-// 1-65535 in ASCII digits and nothing else: no sign, no blank, no NUL.
-std::optional<int> strictPort(const QString& text)
-{
-    if (!isAsciiDigits(text) || text.size() > 5)
-        return std::nullopt;
-    const int port = text.toInt();
-    if (port < 1 || port > 65535)
-        return std::nullopt;
-    return port;
-}
-
 bool validHostName(const QString& name)
 {
     return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
@@ -106,6 +95,16 @@ QString ServerAddress::bareHost() const
 QString acceptedSchemes()
 {
     return QStringLiteral("ftp:// (or no scheme), ftpes://, ftps:// and sftp://");
+}
+
+std::optional<int> strictPort(const QString& text)
+{
+    if (!isAsciiDigits(text) || text.size() > 5)
+        return std::nullopt;
+    const int port = text.toInt();
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
 }
 
 ServerAddressResult parseServerAddress(const QString& text)

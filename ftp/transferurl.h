@@ -38,6 +38,10 @@ struct ServerAddressResult
 // digits.
 ServerAddressResult parseServerAddress(const QString& text);
 
+// A port as parseServerAddress reads one: 1-65535 in ASCII digits and nothing else (no sign, no
+// blank, no NUL).
+std::optional<int> strictPort(const QString& text);
+
 // The schemes parseServerAddress accepts, for messages.
 QString acceptedSchemes();
 

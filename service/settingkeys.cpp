@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QUrl>
 
-#include <algorithm>
 #include <cmath>
 
 namespace quendle::settingkeys {
@@ -163,13 +162,8 @@ std::optional<router::Protocol> protocolNamed(const QString& text)
 
 std::optional<quint16> portNumber(const QString& text)
 {
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    const bool digitsOnly =
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
-    if (!ok || !digitsOnly || port < 1 || port > 65535)
-        return std::nullopt;
-    return static_cast<quint16>(port);
+    const std::optional<int> port = strictPort(text);
+    return port ? std::optional<quint16>(static_cast<quint16>(*port)) : std::nullopt;
 }
 
 Result routerProtocols(PublisherSettings& settings, const QString& value, const FileFacts&)
