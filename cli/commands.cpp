@@ -1,81 +1,102 @@
 #include "cli/commands.h"
 
+#include "address/addresschangemonitor.h"
+#include "cli/eventlog.h"
 #include "cli/logger.h"
+#include "cli/qtplatform.h"
+#include "cli/signalnotifier.h"
 #include "service/addresslookup.h"
-#include "service/pagewriter.h"
-#include "service/targetpublisher.h"
+#include "service/publishengine.h"
+#include "service/servicework.h"
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <thread>
-#include <vector>
+#include <cstdio>
+
+#include <unistd.h>
 
 namespace quendle::cli {
 
 namespace {
 
-// Sends the page file to every target at once, each on a thread of its own, so that a server
-// that does not answer holds up no other. True when every target got it.
-bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
+// Runs the engine on this thread's event loop until it stops, `begin` starting it; returns its
+// exit status.
+int runEngine(const PublisherSettings& settings, EventLog::Command command,
+              const std::function<void(PublishEngine&)>& begin)
 {
-    std::vector<TargetOutcome> outcomes(static_cast<size_t>(settings.targets.size()));
+    int argc = 1;
+    char name[] = "quendle-publish";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    int status = 1;
     {
-        std::vector<std::jthread> threads;
-        for (qsizetype i = 0; i < settings.targets.size(); ++i)
-            threads.emplace_back([&settings, &outcomes, i] {
-                TargetPublisher publisher(settings.targets[i]);
-                outcomes[static_cast<size_t>(i)] = publisher.publish(settings.page.file);
-            });
-    }
-    bool allOk = true;
-    for (qsizetype i = 0; i < settings.targets.size(); ++i) {
-        const TargetOutcome& outcome = outcomes[static_cast<size_t>(i)];
-        const QString& name = settings.targets[i].name;
-        if (outcome.ok) {
-            logger::info(QStringLiteral("%1: %2 uploaded (%3 bytes, %4 ms)")
-                             .arg(name, QLatin1String(what))
-                             .arg(outcome.bytes)
-                             .arg(outcome.milliseconds));
-        } else {
-            logger::error(QStringLiteral("%1: %2: %3").arg(name, outcome.reason, outcome.details));
-            allOk = false;
+        QtEnginePlatform platform;
+        ServiceWork work;
+        EventLog log(command, [](int exitStatus) { QCoreApplication::exit(exitStatus); });
+        PublishEngine engine(settings, platform, work, log);
+        begin(engine);
+        status = app.exec();
+        if (platform.workStillRunning()) {
+            // A server that outlived every bound: its thread is not waited for.
+            std::fflush(stderr);
+            ::_exit(status);
         }
     }
-    return allOk;
+    return status;
 }
 
 } // namespace
 
 int publishOnce(const PublisherSettings& settings)
 {
-    const QList<NamedAnswer> answers = askSources(settings);
-    const NamedAnswer* found = nullptr;
-    for (const NamedAnswer& named : answers) {
-        if (named.answer.ok())
-            found = &named;
-        else
-            logger::warning(QStringLiteral("source %1: %2").arg(named.source, named.answer.error));
-    }
-    if (!found) {
-        logger::error(QStringLiteral("address not found: nothing was uploaded"));
-        return 1;
-    }
-    logger::info(QStringLiteral("address %1 found by %2 (%3)")
-                     .arg(found->answer.address, found->source, found->answer.origin));
-    if (const auto error = writeOnlinePage(settings, found->answer.address)) {
-        logger::error(*error);
-        return 1;
-    }
-    return publishToEveryTarget(settings, "page") ? 0 : 1;
+    return runEngine(settings, EventLog::Command::Once,
+                     [](PublishEngine& engine) { engine.publishOnce(); });
 }
 
 int publishOffline(const PublisherSettings& settings)
 {
-    if (const auto error = writeOfflinePage(settings)) {
-        logger::error(*error);
-        return 1;
-    }
-    return publishToEveryTarget(settings, "offline page") ? 0 : 1;
+    return runEngine(settings, EventLog::Command::Offline,
+                     [](PublishEngine& engine) { engine.stop(QStringLiteral("offline")); });
+}
+
+int watch(const PublisherSettings& settings)
+{
+    AddressChangeMonitor monitor;
+    std::unique_ptr<QSocketNotifier> monitorNotifier;
+    std::unique_ptr<SignalNotifier> signalNotifier;
+    return runEngine(settings, EventLog::Command::Watch, [&](PublishEngine& engine) {
+        signalNotifier = std::make_unique<SignalNotifier>();
+        QObject::connect(
+            signalNotifier.get(), &SignalNotifier::stopRequested,
+            [&engine, &monitorNotifier](const QString& signalName) {
+                if (engine.stopping()) {
+                    logger::warning(
+                        QStringLiteral("%1 again: stopping without waiting").arg(signalName));
+                    ::_exit(1);
+                }
+                if (monitorNotifier)
+                    monitorNotifier->setEnabled(false);
+                engine.stop(signalName);
+            });
+        QObject::connect(signalNotifier.get(), &SignalNotifier::reloadRequested,
+                         [&engine] { engine.reload(readSettings(engine.settings().configFile)); });
+        if (monitor.listening()) {
+            monitorNotifier =
+                std::make_unique<QSocketNotifier>(monitor.socket(), QSocketNotifier::Read);
+            QObject::connect(monitorNotifier.get(), &QSocketNotifier::activated,
+                             [&engine, &monitor] {
+                                 if (monitor.readChanges(engine.watchedInterface()))
+                                     engine.addressNoticed();
+                             });
+        } else {
+            logger::warning(QStringLiteral("kernel address notices unavailable (%1): changes are "
+                                           "seen at the next check only")
+                                .arg(monitor.error()));
+        }
+        engine.watch();
+    });
 }
 
 int showAddresses(const PublisherSettings& settings)

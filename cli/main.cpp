@@ -5,11 +5,9 @@
 #include "cli/commands.h"
 #include "cli/logger.h"
 #include "cli/signalnotifier.h"
-#include "cli/watchloop.h"
 #include "page/filesizelimit.h"
 #include "service/configreader.h"
 
-#include <QCoreApplication>
 #include <QTextStream>
 
 #include <csignal>
@@ -75,8 +73,5 @@ int main(int argc, char** argv)
     }
     // Before the first thread starts, so that every thread leaves the signals to the main loop.
     SignalNotifier::blockHandledSignals();
-    QCoreApplication app(argc, argv);
-    WatchLoop loop(settings);
-    loop.start();
-    return app.exec();
+    return watch(settings);
 }

@@ -23,6 +23,12 @@ void SerialWorker::post(std::function<void()> job)
     m_wake.notify_one();
 }
 
+bool SerialWorker::busy()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_running || !m_jobs.empty();
+}
+
 void SerialWorker::run()
 {
     for (;;) {
@@ -34,8 +40,11 @@ void SerialWorker::run()
                 return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
+            m_running = true;
         }
         job();
+        const std::lock_guard lock(m_mutex);
+        m_running = false;
     }
 }
 

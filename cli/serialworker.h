@@ -21,6 +21,8 @@ public:
     SerialWorker& operator=(const SerialWorker&) = delete;
 
     void post(std::function<void()> job);
+    // A job runs or waits.
+    bool busy();
 
 private:
     void run();
@@ -29,6 +31,7 @@ private:
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
     bool m_ending = false;
+    bool m_running = false;
     std::thread m_thread; // last: starts once the members above exist
 };
 

@@ -46,9 +46,9 @@ ConnectResult logIn(TransferClient& ftp, const ServerLogin& login)
     case TransferError::CertificateNotTrusted:
     case TransferError::HostKeyUnknown:
         return {ConnectResult::Status::Untrusted, trustQuestion(result), result.detail,
-                result.identity};
+                result.identity, result.error};
     default:
-        return {ConnectResult::Status::Failed, kUnableToConnect, result.detail, {}};
+        return {ConnectResult::Status::Failed, kUnableToConnect, result.detail, {}, result.error};
     }
 }
 
@@ -62,7 +62,8 @@ ConnectResult logInTrusting(TransferClient& ftp, const ServerLogin& login,
 
 ConnectResult refuseServer(const ConnectResult& untrusted)
 {
-    return {ConnectResult::Status::Failed, kUnableToConnect, untrusted.details, {}};
+    return {
+        ConnectResult::Status::Failed, kUnableToConnect, untrusted.details, {}, untrusted.error};
 }
 
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login)

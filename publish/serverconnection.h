@@ -27,6 +27,7 @@ struct ConnectResult
     QString text;              // the message for the user
     QString details;           // why the login failed
     ServerIdentity identity{}; // what to trust when the user accepts an Untrusted server
+    TransferError error = TransferError::None; // the transfer component's word for a failure
 };
 
 // The first of host, user name and password that is empty, as the message that asks for it.

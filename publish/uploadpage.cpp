@@ -14,7 +14,7 @@ UploadResult UploadPage(TransferClient& ftp, const QString& remoteDirectory,
     const TransferResult result = ftp.upload(request);
     if (!result.ok())
         return {UploadResult::Status::Failed, QStringLiteral("Unable to transfer to remote system"),
-                result.detail};
+                result.detail, result.error};
     return {UploadResult::Status::Transferred, QStringLiteral("File Transferred!"), {}};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/transferclient.h"
 #include "page/productsettings.h"
 
 #include <QString>
@@ -14,6 +15,7 @@ struct UploadResult
     Status status = Status::Transferred;
     QString text;    // "File Transferred!" or "Unable to transfer to remote system"
     QString details; // why it failed: the server's reply or the library's message
+    TransferError error = TransferError::None; // the transfer component's word for a failure
 };
 
 // The one upload sequence: sends the page file at `pagePath` as `remoteName` into

@@ -69,4 +69,38 @@ QList<NamedAnswer> askSources(const PublisherSettings& settings, bool askAll,
     return answers;
 }
 
+bool AddressRound::any() const
+{
+    for (const FamilyAddress& family : families)
+        if (!family.address.isEmpty())
+            return true;
+    return false;
+}
+
+AddressRound findAddresses(const PublisherSettings& settings, bool askAll,
+                           const std::atomic<bool>* cancel)
+{
+    FamilyAddress found;
+    found.family = settings.address.family;
+    found.answers = askSources(settings, askAll, cancel);
+    QStringList failures;
+    for (const NamedAnswer& named : found.answers) {
+        if (named.answer.ok() && found.address.isEmpty()) {
+            found.address = named.answer.address;
+            found.source = named.source;
+            found.origin = named.answer.origin;
+            found.interfaceName = named.answer.interfaceName;
+        } else if (!named.answer.ok()) {
+            failures << QStringLiteral("%1: %2").arg(named.source, named.answer.error);
+        }
+    }
+    // Without an answer, the notices that matter are those of the first interface a source named.
+    for (const NamedAnswer& named : found.answers)
+        if (found.interfaceName.isEmpty())
+            found.interfaceName = named.answer.interfaceName;
+    if (found.address.isEmpty())
+        found.reason = failures.join(QStringLiteral("; "));
+    return {{found}};
+}
+
 } // namespace quendle

@@ -8,6 +8,19 @@
 
 namespace quendle {
 
+bool TargetOutcome::refused() const
+{
+    switch (error) {
+    case TransferError::LoginRefused:
+    case TransferError::CertificateNotTrusted:
+    case TransferError::HostKeyUnknown:
+    case TransferError::HostKeyChanged:
+        return true;
+    default:
+        return false;
+    }
+}
+
 TargetPublisher::TargetPublisher(const TargetSettings& settings, TransferTimeouts timeouts)
     : m_settings(settings), m_timeouts(timeouts)
 {
@@ -31,6 +44,7 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
         if (login.status != ConnectResult::Status::Connected) {
             outcome.reason = login.text;
             outcome.details = login.details;
+            outcome.error = login.error;
             outcome.milliseconds = clock.elapsed();
             return outcome;
         }
@@ -45,6 +59,7 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
     if (!outcome.ok) {
         outcome.reason = upload.text;
         outcome.details = upload.details;
+        outcome.error = upload.error;
         logOut();
     }
     return outcome;

@@ -15,6 +15,11 @@ struct TargetOutcome
     qint64 milliseconds = 0;
     QString reason;  // what failed, for people
     QString details; // the library's message and the server's reply; never the password
+    TransferError error = TransferError::None; // the transfer component's own word for it
+
+    // The server refused this login or its identity failed the checks: trying again unchanged
+    // cannot help, and may get the account locked.
+    bool refused() const;
 };
 
 // One server that receives the page, and the login kept with it between uploads.

@@ -73,51 +73,30 @@ TEST_F(WatchTest, FollowsTheAddressRefreshesOnOneLoginAndLeavesTheOfflinePage)
     EXPECT_TRUE(watchLog().contains("home: offline page published"));
 }
 
-TEST_F(WatchTest, AFailedUploadIsRetriedAndAFailedCheckKeepsThePage)
+// Retries, failed checks and a server that never answers are the engine's decisions, tested in
+// virtual time in tests/service; here the wiring of a refused login to the log and the exit.
+TEST_F(WatchTest, ARefusedLoginIsLoggedOnceAndNotRetriedWhileOthersGoOn)
 {
-    TestFtpServer failing{[] {
-        TestFtpServer::Options options;
-        options.failFirstUpload = true;
-        return options;
-    }()};
-    ASSERT_TRUE(failing.running());
-    failing.makeDirectory("/www");
-    writeConfig(fastWebSource(), targetFor("home", failing.host()));
+    writeConfig(fastWebSource(), targetFor("wrong", server.host(), "not the password") +
+                                     targetFor("home", server.host()));
     startWatch();
-    ASSERT_TRUE(waitFor([&] { return remotePage(failing) == online("192.0.2.7"); }, 20000))
-        << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("192.0.2.7"))) << watchLog().toStdString();
+    // Past two refreshes of the good target: the refused one was never asked again.
+    const int uploads = server.uploadCount();
+    ASSERT_TRUE(waitFor([&] { return server.uploadCount() >= uploads + 2; }, 15000));
+    EXPECT_EQ(server.userCount(), 2) << "one login each";
+    EXPECT_EQ(stopWatch(), 1) << "the refused target got no offline page";
     const QString log = watchLog();
-    EXPECT_TRUE(
-        log.contains(QRegularExpression("home: Unable to transfer to remote system: .*451")))
+    EXPECT_EQ(
+        log.count("wrong: the server refused the login; no more tries until the configuration "
+                  "is reloaded, so that the account is not locked: correct the user name or "
+                  "the password, then reload (systemctl reload, or SIGHUP)"),
+        1)
         << log.toStdString();
-    EXPECT_TRUE(log.contains("home: next try in 3 s")) << log.toStdString();
-
-    echo.setAnswer("not an address");
-    EXPECT_TRUE(waitFor(
-        [&] {
-            return watchLog().contains("address not found: web: the answer is "
-                                       "not one IPv4 address");
-        },
-        10000));
-    EXPECT_EQ(remotePage(failing), online("192.0.2.7"));
-    EXPECT_EQ(stopWatch(), 0);
-}
-
-TEST_F(WatchTest, ATargetThatNeverAnswersDelaysNoOther)
-{
-    SilentServer silent;
-    writeConfig(fastWebSource(),
-                targetFor("silent", silent.host()) + targetFor("home", server.host()));
-    startWatch();
-    QElapsedTimer started;
-    started.start();
-    ASSERT_TRUE(serverHas(online("192.0.2.7"), 10000)) << watchLog().toStdString();
-    echo.setAnswer("198.51.100.9");
-    ASSERT_TRUE(serverHas(online("198.51.100.9"), 10000)) << watchLog().toStdString();
-    // The silent server holds its own upload for the whole connection bound of 20 s.
-    EXPECT_LT(started.elapsed(), 15000);
-    watch.kill();
-    watch.waitForFinished();
+    EXPECT_TRUE(log.contains(QRegularExpression("wrong: Unable to connect to the specified host: "
+                                                "[^\n]*530")))
+        << log.toStdString();
+    EXPECT_EQ(remotePage(server), offlinePage("me@example.org"));
 }
 
 TEST_F(WatchTest, HangupReloadsAndABadFileKeepsThePreviousConfiguration)

@@ -1,0 +1,188 @@
+#include "cli/eventlog.h"
+
+#include "cli/logger.h"
+#include "service/publishengine.h"
+
+namespace quendle::cli {
+
+namespace {
+
+QString seconds(std::chrono::milliseconds delay)
+{
+    return QString::number(static_cast<double>(delay.count()) / 1000.0, 'g', 4);
+}
+
+} // namespace
+
+EventLog::EventLog(Command command, std::function<void(int)> stopped)
+    : m_command(command), m_stopped(std::move(stopped))
+{
+}
+
+void EventLog::report(const EngineEvent& event)
+{
+    std::visit([this](const auto& particular) { log(particular); }, event);
+}
+
+void EventLog::log(const events::AddressChecked& event)
+{
+    for (const FamilyAddress& family : event.round.families) {
+        for (const NamedAnswer& named : family.answers) {
+            if (named.answer.ok()) {
+                logger::debug(QStringLiteral("source %1 answered %2 (%3)")
+                                  .arg(named.source, named.answer.address, named.answer.origin));
+                continue;
+            }
+            const QString line =
+                QStringLiteral("source %1: %2").arg(named.source, named.answer.error);
+            if (m_command == Command::Once)
+                logger::warning(line);
+            else
+                logger::debug(line);
+        }
+    }
+}
+
+void EventLog::log(const events::AddressFound& event)
+{
+    const FamilyAddress& found = event.found;
+    if (event.previous.isEmpty())
+        logger::info(QStringLiteral("address %1 found by %2 (%3)")
+                         .arg(found.address, found.source, found.origin));
+    else
+        logger::info(QStringLiteral("address changed: %1 → %2 (%3)")
+                         .arg(event.previous, found.address, found.source));
+}
+
+void EventLog::log(const events::AddressNotFound& event)
+{
+    if (m_command == Command::Once)
+        logger::error(QStringLiteral("address not found: nothing was uploaded"));
+    else if (event.again)
+        logger::debug(QStringLiteral("address still not found: %1").arg(event.reason));
+    else
+        logger::warning(QStringLiteral("address not found: %1").arg(event.reason));
+}
+
+void EventLog::log(const events::NoticesGathered&)
+{
+    logger::debug(QStringLiteral("the kernel reported an address change: checking now"));
+}
+
+void EventLog::log(const events::PageNotWritten& event)
+{
+    logger::error(event.reason);
+}
+
+void EventLog::log(const events::UploadStarted& event)
+{
+    logger::debug(QStringLiteral("%1: uploading").arg(event.target));
+}
+
+void EventLog::log(const events::UploadEnded& event)
+{
+    const TargetOutcome& outcome = event.outcome;
+    if (outcome.loggedIn)
+        logger::debug(QStringLiteral("%1: logged in").arg(event.target));
+    if (outcome.ok) {
+        const QString what = !event.offline ? QStringLiteral("page uploaded")
+                             : m_command == Command::Watch
+                                 ? QStringLiteral("offline page published")
+                                 : QStringLiteral("offline page uploaded");
+        logger::info(QStringLiteral("%1: %2 (%3 bytes, %4 ms)")
+                         .arg(event.target, what)
+                         .arg(outcome.bytes)
+                         .arg(outcome.milliseconds));
+    } else if (event.offline && m_command == Command::Watch) {
+        logger::error(QStringLiteral("%1: the offline page was not published: %2: %3")
+                          .arg(event.target, outcome.reason, outcome.details));
+    } else {
+        logger::error(
+            QStringLiteral("%1: %2: %3").arg(event.target, outcome.reason, outcome.details));
+    }
+}
+
+void EventLog::log(const events::RetryPlanned& event)
+{
+    logger::info(QStringLiteral("%1: next try in %2 s").arg(event.target, seconds(event.delay)));
+}
+
+QString whatToDoAboutRefusal(const TargetOutcome& outcome)
+{
+    switch (outcome.error) {
+    case TransferError::CertificateNotTrusted:
+        return QStringLiteral("trust the server's certificate authority with SSL_CERT_FILE or "
+                              "SSL_CERT_DIR, or have the server's certificate fixed");
+    case TransferError::HostKeyUnknown:
+        return QStringLiteral("check the server's host key with its administrator and add it to "
+                              "known_hosts (ssh once by hand)");
+    case TransferError::HostKeyChanged:
+        return QStringLiteral("confirm the server's new host key with its administrator, then "
+                              "remove the old one with ssh-keygen -R");
+    default:
+        return QStringLiteral("correct the user name or the password");
+    }
+}
+
+void EventLog::log(const events::TargetHeld& event)
+{
+    logger::error(QStringLiteral("%1: the server refused the login; no more tries until the "
+                                 "configuration is reloaded, so that the account is not locked: "
+                                 "%2, then reload (systemctl reload, or SIGHUP)")
+                      .arg(event.target, whatToDoAboutRefusal(event.outcome)));
+}
+
+void EventLog::log(const events::OfflineSkipped& event)
+{
+    logger::error(QStringLiteral("%1: the offline page was not published: the server refused the "
+                                 "login earlier")
+                      .arg(event.target));
+}
+
+void EventLog::log(const events::PortsNoted& event)
+{
+    for (const router::MappingNote& note : event.notes) {
+        const QString line = QStringLiteral("router: ") + note.text;
+        switch (note.level) {
+        case router::MappingNote::Level::Debug:
+            logger::debug(line);
+            break;
+        case router::MappingNote::Level::Info:
+            logger::info(line);
+            break;
+        case router::MappingNote::Level::Warning:
+            logger::warning(line);
+            break;
+        }
+    }
+}
+
+void EventLog::log(const events::Reloaded& event)
+{
+    logger::info(QStringLiteral("configuration reloaded from %1").arg(event.configFile));
+}
+
+void EventLog::log(const events::ReloadRefused& event)
+{
+    for (const QString& problem : event.problems)
+        logger::error(problem);
+    logger::error(QStringLiteral("the configuration was not reloaded; the previous one stays"));
+}
+
+void EventLog::log(const events::Stopping& event)
+{
+    if (m_command == Command::Watch)
+        logger::info(QStringLiteral("%1: publishing the offline page").arg(event.why));
+}
+
+void EventLog::log(const events::Stopped& event)
+{
+    for (const QString& target : event.unfinished)
+        logger::error(QStringLiteral("%1: the offline page did not get through within %2 s; "
+                                     "stopping without it")
+                          .arg(target)
+                          .arg(PublishEngine::kStopBound.count() / 1000));
+    m_stopped(event.exitStatus);
+}
+
+} // namespace quendle::cli

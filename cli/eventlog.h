@@ -1,0 +1,44 @@
+#pragma once
+
+#include "service/engineevents.h"
+
+#include <functional>
+
+namespace quendle::cli {
+
+// The engine's events as the publisher's log lines. The words differ a little between the
+// commands: `once` names every source that failed, `watch` only with --verbose.
+class EventLog : public EngineEvents
+{
+public:
+    enum class Command { Watch, Once, Offline };
+
+    // `stopped` gets the exit status once the engine is done.
+    EventLog(Command command, std::function<void(int exitStatus)> stopped);
+    void report(const EngineEvent& event) override;
+
+private:
+    void log(const events::AddressChecked& event);
+    void log(const events::AddressFound& event);
+    void log(const events::AddressNotFound& event);
+    void log(const events::NoticesGathered& event);
+    void log(const events::PageNotWritten& event);
+    void log(const events::UploadStarted& event);
+    void log(const events::UploadEnded& event);
+    void log(const events::RetryPlanned& event);
+    void log(const events::TargetHeld& event);
+    void log(const events::OfflineSkipped& event);
+    void log(const events::PortsNoted& event);
+    void log(const events::Reloaded& event);
+    void log(const events::ReloadRefused& event);
+    void log(const events::Stopping& event);
+    void log(const events::Stopped& event);
+
+    Command m_command;
+    std::function<void(int)> m_stopped;
+};
+
+// What to do about a login the server refused, for people.
+QString whatToDoAboutRefusal(const TargetOutcome& outcome);
+
+} // namespace quendle::cli

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "address/router/portmapper.h"
+#include "service/addresslookup.h"
+#include "service/publishersettings.h"
+#include "service/targetpublisher.h"
+
+#include <atomic>
+#include <memory>
+
+namespace quendle {
+
+// One target and the login kept with it. Its calls block; the engine makes them on the target's
+// own worker, one at a time.
+class TargetSession
+{
+public:
+    virtual ~TargetSession() = default;
+    // Sends the page file at `pagePath`, logging in first when no connection is kept.
+    virtual TargetOutcome publish(const QString& pagePath) = 0;
+    virtual void logOut() = 0;
+};
+
+// The ports kept forwarded on the router (see router::PortMapper). Calls block.
+class PortKeeper
+{
+public:
+    virtual ~PortKeeper() = default;
+    virtual QList<router::MappingNote> keep() = 0;
+    virtual QList<router::MappingNote> removeAll() = 0;
+};
+
+// The engine's reach into the world: sources, servers, the router and the page file. Production
+// uses the real ones (ServiceWork); tests answer from a script.
+class EngineWork
+{
+public:
+    virtual ~EngineWork() = default;
+
+    // Blocks; called on the address worker. Asks less once `cancel` is set.
+    virtual AddressRound findAddresses(const PublisherSettings& settings,
+                                       const std::atomic<bool>* cancel) = 0;
+    // Cheap; called on the engine's thread.
+    virtual std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) = 0;
+    virtual std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) = 0;
+    // Write the page file, whole or not at all; called on the engine's thread. Return why not.
+    virtual std::optional<QString> writeOnlinePage(const PublisherSettings& settings,
+                                                   const AddressRound& published) = 0;
+    virtual std::optional<QString> writeOfflinePage(const PublisherSettings& settings) = 0;
+};
+
+} // namespace quendle

@@ -1,0 +1,431 @@
+#include "service/publishengine.h"
+
+#include "service/retryschedule.h"
+
+namespace quendle {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+// One target, its session and where it stands.
+struct PublishEngine::Target
+{
+    Target(EnginePlatform& platform, const TargetSettings& settings,
+           std::shared_ptr<TargetSession> session, const QString& lane)
+        : settings(settings), session(std::move(session)), lane(lane), timer(platform)
+    {
+    }
+
+    QString name() const { return settings.name; }
+
+    TargetSettings settings;
+    std::shared_ptr<TargetSession> session; // used on the target's worker only
+    QString lane;
+    EngineTimer timer;    // the next refresh, retry, or upload held back by the spacing
+    bool busy = false;    // an upload runs
+    bool again = false;   // a newer page waits for the running upload
+    bool held = false;    // the login was refused: no upload until a reload
+    bool retired = false; // a reload removed or replaced it
+    bool done = false;    // `once`, or the way out: its upload has ended
+    int failures = 0;     // failed uploads in a row
+    std::optional<EnginePlatform::TimePoint> lastStart;
+};
+
+PublishEngine::PublishEngine(const PublisherSettings& settings, EnginePlatform& platform,
+                             EngineWork& work, EngineEvents& events)
+    : m_settings(settings), m_platform(platform), m_work(work), m_events(events),
+      m_checkTimer(platform), m_noticeTimer(platform), m_portTimer(platform), m_stopBound(platform)
+{
+}
+
+PublishEngine::~PublishEngine()
+{
+    m_cancelChecks->store(true);
+}
+
+void PublishEngine::run(const QString& lane, std::function<EnginePlatform::Continuation()> work)
+{
+    std::weak_ptr<bool> alive = m_alive;
+    m_platform.run(lane, [alive, work = std::move(work)]() -> EnginePlatform::Continuation {
+        EnginePlatform::Continuation next = work();
+        return [alive, next = std::move(next)] {
+            if (alive.lock())
+                next();
+        };
+    });
+}
+
+milliseconds PublishEngine::checkInterval() const
+{
+    return milliseconds(static_cast<long long>(m_settings.address.checkSeconds * 1000));
+}
+
+void PublishEngine::watch()
+{
+    m_mode = Mode::Watch;
+    for (const TargetSettings& target : m_settings.targets)
+        addTarget(target);
+    keepPorts(m_settings.router);
+    startCheckTimer();
+    requestCheck(true);
+}
+
+void PublishEngine::publishOnce()
+{
+    m_mode = Mode::Once;
+    for (const TargetSettings& target : m_settings.targets)
+        addTarget(target);
+    requestCheck(true);
+}
+
+void PublishEngine::startCheckTimer()
+{
+    m_checkTimer.start(checkInterval(), [this] {
+        startCheckTimer();
+        requestCheck(false);
+    });
+}
+
+void PublishEngine::addTarget(const TargetSettings& settings)
+{
+    const QString lane =
+        QStringLiteral("target %1 #%2").arg(settings.name).arg(++m_targetGeneration);
+    m_targets[settings.name] =
+        std::make_shared<Target>(m_platform, settings, m_work.openTarget(settings), lane);
+}
+
+void PublishEngine::retire(const std::shared_ptr<Target>& target)
+{
+    target->retired = true;
+    target->timer.stop();
+    run(target->lane, [session = target->session] {
+        session->logOut();
+        return [] {};
+    });
+}
+
+void PublishEngine::addressNoticed()
+{
+    if (m_mode != Mode::Watch)
+        return;
+    // Each notice of a burst starts the wait again; the periodic check still comes meanwhile.
+    m_noticeTimer.start(kNoticeGathering, [this] {
+        m_events.report(events::NoticesGathered{});
+        requestCheck(false);
+    });
+}
+
+void PublishEngine::requestCheck(bool publishAnyway)
+{
+    if (m_stopping)
+        return;
+    m_publishAnyway = m_publishAnyway || publishAnyway;
+    if (m_checking) {
+        m_checkAgain = true;
+        return;
+    }
+    m_checking = true;
+    m_checkAgain = false;
+    const bool anyway = m_publishAnyway;
+    m_publishAnyway = false;
+    run(QStringLiteral("address"),
+        [this, work = &m_work, settings = m_settings, cancel = m_cancelChecks, anyway] {
+            const AddressRound round = work->findAddresses(settings, cancel.get());
+            return [this, round, anyway] { takeRound(round, anyway); };
+        });
+}
+
+namespace {
+
+const FamilyAddress* familyIn(const AddressRound& round, AddressFamily family)
+{
+    for (const FamilyAddress& found : round.families)
+        if (found.family == family)
+            return &found;
+    return nullptr;
+}
+
+QString reasons(const AddressRound& round)
+{
+    QStringList parts;
+    for (const FamilyAddress& found : round.families)
+        if (found.address.isEmpty() && !found.reason.isEmpty())
+            parts << found.reason;
+    return parts.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
+{
+    m_checking = false;
+    if (m_stopping)
+        return;
+    m_events.report(events::AddressChecked{round});
+    m_watchedInterface.clear();
+    for (const FamilyAddress& found : round.families)
+        if (m_watchedInterface.isEmpty())
+            m_watchedInterface = found.interfaceName;
+
+    if (!round.any()) {
+        // The page already published stays online; the next check tries again.
+        const QString reason = reasons(round);
+        m_events.report(events::AddressNotFound{reason, reason == m_lastFailure});
+        m_lastFailure = reason;
+        if (m_mode == Mode::Once)
+            finish(1);
+    } else {
+        m_lastFailure.clear();
+        bool changed = false;
+        for (const FamilyAddress& found : round.families) {
+            const FamilyAddress* before = familyIn(m_published, found.family);
+            const QString previous = before ? before->address : QString();
+            if (found.address == previous)
+                continue;
+            changed = true;
+            if (!found.address.isEmpty())
+                m_events.report(events::AddressFound{found, previous});
+        }
+        if (changed || publishAnyway) {
+            if (const auto error = m_work.writeOnlinePage(m_settings, round)) {
+                m_events.report(events::PageNotWritten{*error});
+                if (m_mode == Mode::Once)
+                    return finish(1);
+            } else {
+                m_published = round;
+                for (auto& [name, target] : m_targets)
+                    publishTo(target);
+                if (m_mode == Mode::Once)
+                    finishOnceIfDone();
+            }
+        }
+    }
+    if (m_checkAgain)
+        requestCheck(false);
+}
+
+std::function<void()> PublishEngine::publishLater(const std::shared_ptr<Target>& target)
+{
+    // Not the target itself: it owns the timer that holds this.
+    return [this, target = std::weak_ptr<Target>(target)] {
+        if (const auto alive = target.lock())
+            publishTo(alive);
+    };
+}
+
+void PublishEngine::publishTo(const std::shared_ptr<Target>& target)
+{
+    if (m_stopping || target->held || target->retired)
+        return;
+    if (target->busy) {
+        target->again = true;
+        return;
+    }
+    const auto now = m_platform.now();
+    if (m_mode == Mode::Watch && target->lastStart && now < *target->lastStart + kUploadSpacing) {
+        // A flapping address: the page waits for the spacing, and it is the newest page then.
+        const auto wait =
+            std::chrono::duration_cast<milliseconds>(*target->lastStart + kUploadSpacing - now);
+        target->timer.start(wait, publishLater(target));
+        return;
+    }
+    target->timer.stop();
+    target->again = false;
+    target->busy = true;
+    target->lastStart = now;
+    m_events.report(events::UploadStarted{target->name()});
+    run(target->lane, [this, target, session = target->session, page = m_settings.page.file] {
+        const TargetOutcome outcome = session->publish(page);
+        return [this, target, outcome] { takeOutcome(target, outcome); };
+    });
+}
+
+void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome)
+{
+    target->busy = false;
+    m_events.report(events::UploadEnded{target->name(), outcome, false});
+    if (m_stopping || target->retired)
+        return;
+    target->failures = outcome.ok ? 0 : target->failures + 1;
+    if (m_mode == Mode::Once) {
+        target->done = true;
+        m_failures += outcome.ok ? 0 : 1;
+        return finishOnceIfDone();
+    }
+    if (outcome.refused()) {
+        target->held = true;
+        m_events.report(events::TargetHeld{target->name(), outcome});
+        return;
+    }
+    if (target->again)
+        return publishTo(target);
+    if (!outcome.ok) {
+        const milliseconds delay = retryDelay(target->failures, m_settings.refreshMinutes);
+        m_events.report(events::RetryPlanned{target->name(), delay});
+        target->timer.start(delay, publishLater(target));
+    } else if (const milliseconds refresh = refreshInterval(m_settings.refreshMinutes);
+               refresh.count()) {
+        target->timer.start(refresh, publishLater(target));
+    }
+}
+
+void PublishEngine::finishOnceIfDone()
+{
+    for (const auto& [name, target] : m_targets)
+        if (!target->done)
+            return;
+    finish(m_failures == 0 ? 0 : 1);
+}
+
+void PublishEngine::reload(const std::variant<PublisherSettings, ConfigErrors>& read)
+{
+    if (m_stopping || m_mode != Mode::Watch)
+        return;
+    if (const auto* errors = std::get_if<ConfigErrors>(&read)) {
+        m_events.report(events::ReloadRefused{errors->messages});
+        return;
+    }
+    m_settings = std::get<PublisherSettings>(read);
+    m_events.report(events::Reloaded{m_settings.configFile});
+
+    // A target whose settings did not change keeps its login; a held one is tried again.
+    std::map<QString, std::shared_ptr<Target>> old;
+    old.swap(m_targets);
+    for (const TargetSettings& settings : m_settings.targets) {
+        const auto kept = old.find(settings.name);
+        if (kept != old.end() && kept->second->settings == settings) {
+            kept->second->held = false;
+            m_targets[settings.name] = std::move(kept->second);
+            old.erase(kept);
+        } else {
+            addTarget(settings);
+        }
+    }
+    for (auto& [name, target] : old)
+        retire(target);
+
+    keepPorts(m_settings.router);
+    startCheckTimer();
+    requestCheck(true);
+}
+
+void PublishEngine::keepPorts(const router::RouterOptions& options)
+{
+    if (m_ports && options == m_portOptions)
+        return;
+    if (m_ports)
+        run(QStringLiteral("router"), [this, keeper = m_ports] {
+            const auto notes = keeper->removeAll();
+            return [this, notes] { m_events.report(events::PortsNoted{notes}); };
+        });
+    m_portOptions = options;
+    m_ports.reset();
+    m_portTimer.stop();
+    if (options.forwardPorts.isEmpty())
+        return;
+    m_ports = m_work.openPortKeeper(options);
+    m_portsBusy = false; // a round of the previous keeper still running holds up no round of this
+    lookAfterPorts();
+}
+
+void PublishEngine::lookAfterPorts()
+{
+    // Renewals and a restarted router are looked after at every check.
+    m_portTimer.start(checkInterval(), [this] { lookAfterPorts(); });
+    if (m_portsBusy || !m_ports)
+        return;
+    m_portsBusy = true;
+    run(QStringLiteral("router"), [this, keeper = m_ports] {
+        const auto notes = keeper->keep();
+        return [this, notes] {
+            m_portsBusy = false;
+            m_events.report(events::PortsNoted{notes});
+        };
+    });
+}
+
+void PublishEngine::stop(const QString& why)
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    if (m_mode == Mode::Idle) // `offline`: nothing ran before
+        for (const TargetSettings& target : m_settings.targets)
+            addTarget(target);
+    m_mode = Mode::Stop;
+    m_failures = 0;
+    m_cancelChecks->store(true);
+    m_checkTimer.stop();
+    m_noticeTimer.stop();
+    m_portTimer.stop();
+    m_events.report(events::Stopping{why});
+
+    m_stopPending = 1; // until every task below is under way
+    // The port mappings go whether or not the offline page can be published.
+    if (m_ports) {
+        ++m_stopPending;
+        run(QStringLiteral("router"), [this, keeper = m_ports] {
+            const auto notes = keeper->removeAll();
+            return [this, notes] {
+                m_events.report(events::PortsNoted{notes});
+                stopTaskDone();
+            };
+        });
+        m_ports.reset();
+    }
+    if (const auto error = m_work.writeOfflinePage(m_settings)) {
+        m_events.report(events::PageNotWritten{*error});
+        ++m_failures;
+    } else {
+        for (auto& [name, target] : m_targets) {
+            target->timer.stop();
+            target->done = false;
+            if (target->held) {
+                m_events.report(events::OfflineSkipped{target->name()});
+                ++m_failures;
+                continue;
+            }
+            ++m_stopPending;
+            run(target->lane,
+                [this, target, session = target->session, page = m_settings.page.file] {
+                    const TargetOutcome outcome = session->publish(page);
+                    session->logOut();
+                    return [this, target, outcome] {
+                        target->done = true;
+                        m_events.report(events::UploadEnded{target->name(), outcome, true});
+                        m_failures += outcome.ok ? 0 : 1;
+                        stopTaskDone();
+                    };
+                });
+        }
+    }
+    m_stopBound.start(kStopBound, [this] {
+        QStringList unfinished;
+        for (const auto& [name, target] : m_targets)
+            if (!target->done && !target->held)
+                unfinished << name;
+        finish(1, unfinished);
+    });
+    // Never before returning: the caller may not be listening yet.
+    m_platform.startTimer(0ms, [alive = std::weak_ptr<bool>(m_alive), this] {
+        if (alive.lock())
+            stopTaskDone();
+    });
+}
+
+void PublishEngine::stopTaskDone()
+{
+    if (--m_stopPending == 0)
+        finish(m_failures == 0 ? 0 : 1);
+}
+
+void PublishEngine::finish(int exitStatus, const QStringList& unfinished)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_stopBound.stop();
+    m_events.report(events::Stopped{exitStatus, unfinished});
+}
+
+} // namespace quendle

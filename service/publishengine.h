@@ -1,0 +1,108 @@
+#pragma once
+
+#include "service/configreader.h"
+#include "service/engineevents.h"
+#include "service/engineplatform.h"
+#include "service/enginework.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+
+namespace quendle {
+
+// Every decision of the publisher: when to ask the sources, how the kernel's notices of a burst
+// of changes are gathered, when each target gets the page, when a failed one is tried again, what
+// a reload keeps, the port mappings' upkeep and the order of the way out. It is given its time,
+// timers and workers (EnginePlatform), its reach into the world (EngineWork), and tells what
+// happens as events (EngineEvents). It never logs, reads the configuration file or sees a signal.
+class PublishEngine
+{
+public:
+    // Ask the sources again this long after the last notice of a burst: one change brings several
+    // (the old address goes, the new one comes).
+    static constexpr std::chrono::milliseconds kNoticeGathering{150};
+    // Two uploads to one target start at least this far apart, the newer page always going up.
+    static constexpr std::chrono::milliseconds kUploadSpacing{1000};
+    // The way out ends within this, even when a server does not answer: past the transfer's own
+    // bound of 60 s for a whole upload.
+    static constexpr std::chrono::milliseconds kStopBound{65000};
+
+    PublishEngine(const PublisherSettings& settings, EnginePlatform& platform, EngineWork& work,
+                  EngineEvents& events);
+    ~PublishEngine();
+    PublishEngine(const PublishEngine&) = delete;
+    PublishEngine& operator=(const PublishEngine&) = delete;
+
+    // Keeps every target current until stop(): `watch`.
+    void watch();
+    // One round: the address, the page, every target once; then Stopped. `once`.
+    void publishOnce();
+    // The offline page to every target, the port mappings removed; then Stopped. Ends watch, or
+    // runs on its own for `offline`. Later calls change nothing.
+    void stop(const QString& why);
+
+    // The kernel noticed a change that may concern watchedInterface().
+    void addressNoticed();
+    // The interface whose notices matter; empty: every one.
+    QString watchedInterface() const { return m_watchedInterface; }
+    // The configuration read again, or why it could not be: the running settings stay then.
+    void reload(const std::variant<PublisherSettings, ConfigErrors>& read);
+
+    const PublisherSettings& settings() const { return m_settings; }
+    bool stopping() const { return m_stopping; }
+
+private:
+    struct Target;
+    enum class Mode { Idle, Watch, Once, Stop };
+
+    void addTarget(const TargetSettings& settings);
+    void retire(const std::shared_ptr<Target>& target);
+    void requestCheck(bool publishAnyway);
+    void takeRound(const AddressRound& round, bool publishAnyway);
+    void publishTo(const std::shared_ptr<Target>& target);
+    std::function<void()> publishLater(const std::shared_ptr<Target>& target);
+    void takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome);
+    void startCheckTimer();
+    void keepPorts(const router::RouterOptions& options);
+    void lookAfterPorts();
+    void stopTaskDone();
+    void finishOnceIfDone();
+    void finish(int exitStatus, const QStringList& unfinished = {});
+    std::chrono::milliseconds checkInterval() const;
+    // Runs `work` on `lane`; its continuation is dropped once this engine is gone.
+    void run(const QString& lane, std::function<EnginePlatform::Continuation()> work);
+
+    PublisherSettings m_settings;
+    EnginePlatform& m_platform;
+    EngineWork& m_work;
+    EngineEvents& m_events;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Mode m_mode = Mode::Idle;
+
+    std::map<QString, std::shared_ptr<Target>> m_targets;
+    quint64 m_targetGeneration = 0; // each target's own worker lane
+
+    std::shared_ptr<std::atomic<bool>> m_cancelChecks = std::make_shared<std::atomic<bool>>(false);
+    bool m_checking = false;
+    bool m_checkAgain = false;
+    bool m_publishAnyway = false;
+    AddressRound m_published; // what the page links to, or is about to
+    QString m_watchedInterface;
+    QString m_lastFailure;
+    EngineTimer m_checkTimer;
+    EngineTimer m_noticeTimer;
+
+    router::RouterOptions m_portOptions;
+    std::shared_ptr<PortKeeper> m_ports;
+    bool m_portsBusy = false;
+    EngineTimer m_portTimer;
+
+    bool m_stopping = false;
+    int m_stopPending = 0;
+    int m_failures = 0; // of the offline page, or of the round of `once`
+    EngineTimer m_stopBound;
+    bool m_finished = false;
+};
+
+} // namespace quendle

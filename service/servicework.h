@@ -1,0 +1,21 @@
+#pragma once
+
+#include "service/enginework.h"
+
+namespace quendle {
+
+// The engine's work done for real: the configured sources, the servers of the targets, the
+// router, and the page file.
+class ServiceWork : public EngineWork
+{
+public:
+    AddressRound findAddresses(const PublisherSettings& settings,
+                               const std::atomic<bool>* cancel) override;
+    std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) override;
+    std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) override;
+    std::optional<QString> writeOnlinePage(const PublisherSettings& settings,
+                                           const AddressRound& published) override;
+    std::optional<QString> writeOfflinePage(const PublisherSettings& settings) override;
+};
+
+} // namespace quendle

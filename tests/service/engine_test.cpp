@@ -1,0 +1,236 @@
+#include "enginerig.h"
+#include "service/publishengine.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle;
+using namespace quendle::testing;
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+namespace {
+
+// The engine in virtual time: no network, no sleeping.
+class EngineTest : public ::testing::Test
+{
+protected:
+    EngineTest()
+    {
+        settings.address.checkSeconds = 60;
+        settings.refreshMinutes = 0;
+        settings.targets = {target("a"), target("b")};
+    }
+
+    static TargetSettings target(const QString& name, const QString& password = "pw")
+    {
+        return {name, "ftp.example.org", "user", password, "/www"};
+    }
+
+    PublishEngine& start()
+    {
+        engine = std::make_unique<PublishEngine>(settings, platform, work, events);
+        engine->watch();
+        platform.advance(1s);
+        return *engine;
+    }
+
+    QByteArray lastPageOf(const QString& name) const
+    {
+        const auto uploads = work.uploadsTo(name);
+        return uploads.empty() ? QByteArray() : uploads.back().page;
+    }
+
+    std::optional<int> exitStatus() const
+    {
+        const auto stopped = events.of<events::Stopped>();
+        return stopped.empty() ? std::nullopt : std::optional(stopped.back().exitStatus);
+    }
+
+    PublisherSettings settings;
+    VirtualPlatform platform;
+    ScriptedWork work{platform};
+    RecordedEvents events;
+    std::unique_ptr<PublishEngine> engine;
+};
+
+TEST_F(EngineTest, ABurstOfChangesIsGatheredAndTheLastAddressWins)
+{
+    start();
+    for (int i = 1; i <= 50; ++i) {
+        work.address = QStringLiteral("81.2.69.%1").arg(i);
+        engine->addressNoticed();
+        platform.advance(100ms);
+    }
+    platform.advance(2s);
+    for (const QString name : {"a", "b"}) {
+        EXPECT_LE(work.uploadsTo(name).size(), 2u) << name.toStdString();
+        EXPECT_EQ(lastPageOf(name), "online 81.2.69.50");
+    }
+}
+
+TEST_F(EngineTest, AFlappingAddressGetsOneUploadASecondAndTheNewestPage)
+{
+    start();
+    for (int i = 1; i <= 50; ++i) {
+        work.address = QStringLiteral("81.2.69.%1").arg(i);
+        engine->addressNoticed();
+        platform.advance(200ms);
+    }
+    platform.advance(2s);
+    const auto uploads = work.uploadsTo("a");
+    EXPECT_LE(uploads.size(), 12u);
+    for (size_t i = 1; i < uploads.size(); ++i)
+        EXPECT_GE(uploads[i].at - uploads[i - 1].at, PublishEngine::kUploadSpacing);
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.50");
+}
+
+TEST_F(EngineTest, FailedUploadsAreRetriedAfter30SecondsDoublingToTheCap)
+{
+    settings.refreshMinutes = 10;
+    settings.targets = {target("a")};
+    for (int i = 0; i < 7; ++i)
+        work.failures["a"].push_back(failedWith(TransferError::TimedOut));
+    start();
+    platform.advance(40min);
+    std::vector<long long> delays;
+    for (const auto& planned : events.of<events::RetryPlanned>())
+        delays.push_back(std::chrono::duration_cast<std::chrono::seconds>(planned.delay).count());
+    EXPECT_EQ(delays, (std::vector<long long>{30, 60, 120, 240, 480, 600, 600}));
+    ASSERT_FALSE(work.uploadsTo("a").empty());
+    EXPECT_EQ(work.uploadsTo("a").front().page, "online 81.2.69.160");
+    EXPECT_EQ(work.logins["a"], 8) << "a failed upload drops the login";
+}
+
+TEST_F(EngineTest, AnUnchangedPageIsUploadedAgainOnTimeOnOneLogin)
+{
+    settings.refreshMinutes = 1;
+    start();
+    ASSERT_EQ(work.uploadsTo("a").size(), 1u);
+    platform.advance(58s);
+    EXPECT_EQ(work.uploadsTo("a").size(), 1u);
+    platform.advance(2s);
+    EXPECT_EQ(work.uploadsTo("a").size(), 2u);
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.160");
+    EXPECT_EQ(work.logins["a"], 1);
+}
+
+TEST_F(EngineTest, AHangingServerHoldsUpNoOtherAndTheWayOutEndsWithinItsBound)
+{
+    settings.targets = {target("hang"), target("home")};
+    platform.setDuration("hang", std::nullopt);
+    start();
+    work.address = "81.2.69.161";
+    engine->addressNoticed();
+    platform.advance(2s);
+    EXPECT_EQ(lastPageOf("home"), "online 81.2.69.161");
+
+    engine->stop("SIGTERM");
+    platform.advance(PublishEngine::kStopBound - 1s);
+    EXPECT_FALSE(exitStatus());
+    EXPECT_EQ(lastPageOf("home"), "offline");
+    platform.advance(1s);
+    EXPECT_EQ(exitStatus(), 1);
+    EXPECT_EQ(events.of<events::Stopped>().back().unfinished, QStringList{"hang"});
+}
+
+TEST_F(EngineTest, TheWayOutPublishesTheOfflinePageEverywhereAndRemovesTheMappings)
+{
+    settings.router.forwardPorts = {8080};
+    start();
+    EXPECT_EQ(work.portCalls, QStringList{"keep"});
+    engine->stop("SIGTERM");
+    engine->stop("SIGTERM"); // a second request changes nothing
+    platform.advance(1s);
+    EXPECT_EQ(exitStatus(), 0);
+    EXPECT_EQ(lastPageOf("a"), "offline");
+    EXPECT_EQ(lastPageOf("b"), "offline");
+    EXPECT_EQ(work.logouts["a"], 1);
+    EXPECT_EQ(work.portCalls, (QStringList{"keep", "removeAll"}));
+    EXPECT_EQ(events.of<events::Stopped>().size(), 1u);
+}
+
+TEST_F(EngineTest, ABrokenFileOnReloadKeepsTheRunningSettings)
+{
+    settings.refreshMinutes = 1;
+    start();
+    engine->reload(ConfigErrors{{"publish.conf:3: [page] colour: unknown key"}});
+    ASSERT_EQ(events.of<events::ReloadRefused>().size(), 1u);
+    EXPECT_EQ(engine->settings().targets, settings.targets);
+    platform.advance(61s);
+    EXPECT_EQ(work.uploadsTo("a").size(), 2u) << "the refresh goes on";
+}
+
+TEST_F(EngineTest, AReloadKeepsTheLoginOfUnchangedTargetsOnly)
+{
+    start();
+    PublisherSettings changed = settings;
+    changed.targets = {target("a"), target("b", "new password"), target("c")};
+    engine->reload(changed);
+    platform.advance(1s);
+    EXPECT_EQ(work.logins["a"], 1);
+    EXPECT_EQ(work.logouts["a"], 0);
+    EXPECT_EQ(work.logouts["b"], 1);
+    EXPECT_EQ(work.logins["b"], 2);
+    for (const QString name : {"a", "b", "c"})
+        EXPECT_EQ(work.uploadsTo(name).back().page, "online 81.2.69.160") << name.toStdString();
+}
+
+TEST_F(EngineTest, ARefusedLoginIsNotRetriedUntilAReloadWhileOthersGoOn)
+{
+    settings.refreshMinutes = 1;
+    work.failures["a"] = {failedWith(TransferError::LoginRefused, "Unable to connect")};
+    start();
+    platform.advance(1h);
+    EXPECT_EQ(work.logins["a"], 1);
+    EXPECT_TRUE(work.uploadsTo("a").empty());
+    EXPECT_GE(work.uploadsTo("b").size(), 60u);
+    ASSERT_EQ(events.of<events::TargetHeld>().size(), 1u);
+    EXPECT_TRUE(events.of<events::RetryPlanned>().empty());
+
+    engine->stop("SIGTERM");
+    platform.advance(1s);
+    EXPECT_EQ(events.of<events::OfflineSkipped>().size(), 1u);
+    EXPECT_EQ(exitStatus(), 1);
+}
+
+TEST_F(EngineTest, AReloadTriesAHeldTargetAgain)
+{
+    work.failures["a"] = {failedWith(TransferError::CertificateNotTrusted)};
+    start();
+    engine->reload(settings);
+    platform.advance(1s);
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.160");
+}
+
+TEST_F(EngineTest, OnceEndsWithTheStatusOfTheRound)
+{
+    engine = std::make_unique<PublishEngine>(settings, platform, work, events);
+    work.failures["b"] = {failedWith(TransferError::LoginRefused)};
+    engine->publishOnce();
+    platform.advance(1s);
+    EXPECT_EQ(exitStatus(), 1);
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.160");
+
+    events.all.clear();
+    work.address.clear();
+    engine = std::make_unique<PublishEngine>(settings, platform, work, events);
+    engine->publishOnce();
+    platform.advance(1s);
+    EXPECT_EQ(exitStatus(), 1);
+    EXPECT_EQ(work.uploads.size(), 1u) << "nothing more without an address";
+}
+
+TEST_F(EngineTest, AFailedCheckKeepsThePageAndSaysSoOnce)
+{
+    settings.address.checkSeconds = 1;
+    start();
+    work.address.clear();
+    platform.advance(3s);
+    const auto notFound = events.of<events::AddressNotFound>();
+    ASSERT_GE(notFound.size(), 2u);
+    EXPECT_FALSE(notFound[0].again);
+    EXPECT_TRUE(notFound[1].again);
+    EXPECT_EQ(work.uploadsTo("a").size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,180 @@
+#include "enginerig.h"
+
+namespace quendle::testing {
+
+using std::chrono::milliseconds;
+
+EnginePlatform::TimerId VirtualPlatform::startTimer(milliseconds delay,
+                                                    std::function<void()> callback)
+{
+    m_timers.emplace(m_now + delay, std::make_pair(++m_lastId, std::move(callback)));
+    return m_lastId;
+}
+
+void VirtualPlatform::cancelTimer(TimerId id)
+{
+    for (auto timer = m_timers.begin(); timer != m_timers.end(); ++timer)
+        if (timer->second.first == id)
+            return void(m_timers.erase(timer));
+}
+
+void VirtualPlatform::run(const QString& lane, std::function<Continuation()> work)
+{
+    m_lanes[lane].jobs.push_back(std::move(work));
+    startNext(lane);
+}
+
+void VirtualPlatform::setDuration(const QString& part, std::optional<milliseconds> duration)
+{
+    m_durations[part] = duration;
+}
+
+void VirtualPlatform::startNext(const QString& name)
+{
+    Lane& lane = m_lanes[name];
+    if (lane.busy || lane.jobs.empty())
+        return;
+    lane.busy = true;
+    const auto job = std::move(lane.jobs.front());
+    lane.jobs.pop_front();
+    std::optional<milliseconds> duration = milliseconds(10);
+    for (const auto& [part, taken] : m_durations)
+        if (name.contains(part))
+            duration = taken;
+    Continuation next = job();
+    if (!duration)
+        return; // the lane never frees again
+    startTimer(*duration, [this, name, next] {
+        m_lanes[name].busy = false;
+        next();
+        startNext(name);
+    });
+}
+
+void VirtualPlatform::advance(milliseconds span)
+{
+    const TimePoint end = m_now + span;
+    while (!m_timers.empty() && m_timers.begin()->first <= end) {
+        auto first = m_timers.begin();
+        m_now = first->first;
+        const auto callback = std::move(first->second.second);
+        m_timers.erase(first);
+        callback();
+    }
+    m_now = end;
+}
+
+namespace {
+
+class ScriptedSession : public TargetSession
+{
+public:
+    ScriptedSession(ScriptedWork& work, const EnginePlatform& platform, const QString& name)
+        : m_work(work), m_platform(platform), m_name(name)
+    {
+    }
+
+    TargetOutcome publish(const QString&) override
+    {
+        TargetOutcome outcome;
+        outcome.ok = true;
+        if (!m_loggedIn) {
+            ++m_work.logins[m_name];
+            m_loggedIn = outcome.loggedIn = true;
+        }
+        auto& failures = m_work.failures[m_name];
+        if (!failures.empty()) {
+            outcome = failures.front();
+            failures.pop_front();
+            m_loggedIn = false;
+            return outcome;
+        }
+        m_work.uploads.push_back({m_name, m_work.page, m_platform.now()});
+        return outcome;
+    }
+    void logOut() override
+    {
+        m_loggedIn = false;
+        ++m_work.logouts[m_name];
+    }
+
+private:
+    ScriptedWork& m_work;
+    const EnginePlatform& m_platform;
+    QString m_name;
+    bool m_loggedIn = false;
+};
+
+class ScriptedPorts : public PortKeeper
+{
+public:
+    explicit ScriptedPorts(QStringList& calls) : m_calls(calls) {}
+    QList<router::MappingNote> keep() override { return note(QStringLiteral("keep")); }
+    QList<router::MappingNote> removeAll() override { return note(QStringLiteral("removeAll")); }
+
+private:
+    QList<router::MappingNote> note(const QString& call)
+    {
+        m_calls << call;
+        return {{router::MappingNote::Level::Info, call}};
+    }
+    QStringList& m_calls;
+};
+
+} // namespace
+
+std::vector<ScriptedWork::Upload> ScriptedWork::uploadsTo(const QString& target) const
+{
+    std::vector<Upload> found;
+    for (const Upload& upload : uploads)
+        if (upload.target == target)
+            found.push_back(upload);
+    return found;
+}
+
+AddressRound ScriptedWork::findAddresses(const PublisherSettings&, const std::atomic<bool>*)
+{
+    FamilyAddress found;
+    found.address = address;
+    found.source = QStringLiteral("web");
+    if (address.isEmpty())
+        found.reason = QStringLiteral("web: no answer");
+    return {{found}};
+}
+
+std::shared_ptr<TargetSession> ScriptedWork::openTarget(const TargetSettings& settings)
+{
+    return std::make_shared<ScriptedSession>(*this, m_platform, settings.name);
+}
+
+std::shared_ptr<PortKeeper> ScriptedWork::openPortKeeper(const router::RouterOptions&)
+{
+    return std::make_shared<ScriptedPorts>(portCalls);
+}
+
+std::optional<QString> ScriptedWork::writeOnlinePage(const PublisherSettings&,
+                                                     const AddressRound& published)
+{
+    if (!pageWritable)
+        return QStringLiteral("no room for the page");
+    page = "online " + published.families.first().address.toLatin1();
+    return std::nullopt;
+}
+
+std::optional<QString> ScriptedWork::writeOfflinePage(const PublisherSettings&)
+{
+    if (!pageWritable)
+        return QStringLiteral("no room for the page");
+    page = "offline";
+    return std::nullopt;
+}
+
+TargetOutcome failedWith(TransferError error, const QString& reason)
+{
+    TargetOutcome outcome;
+    outcome.error = error;
+    outcome.reason = reason;
+    return outcome;
+}
+
+} // namespace quendle::testing

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "service/engineevents.h"
+#include "service/engineplatform.h"
+#include "service/enginework.h"
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace quendle::testing {
+
+// Time that passes only when the test says, and workers whose jobs take as long as the test says.
+class VirtualPlatform : public EnginePlatform
+{
+public:
+    TimePoint now() const override { return m_now; }
+    TimerId startTimer(std::chrono::milliseconds delay, std::function<void()> callback) override;
+    void cancelTimer(TimerId id) override;
+    void run(const QString& lane, std::function<Continuation()> work) override;
+
+    // How long each job of the lanes whose name contains `part` takes; nullopt: it never ends.
+    void setDuration(const QString& part, std::optional<std::chrono::milliseconds> duration);
+    // Lets `span` pass, firing every timer and ending every job due meanwhile, in order.
+    void advance(std::chrono::milliseconds span);
+
+private:
+    struct Lane
+    {
+        std::deque<std::function<Continuation()>> jobs;
+        bool busy = false;
+    };
+    void startNext(const QString& lane);
+
+    TimePoint m_now{};
+    TimerId m_lastId = 0;
+    std::multimap<TimePoint, std::pair<TimerId, std::function<void()>>> m_timers;
+    std::map<QString, Lane> m_lanes;
+    std::map<QString, std::optional<std::chrono::milliseconds>> m_durations;
+};
+
+// The world as a script: sources answer `address`, servers take pages (or fail as scripted), and
+// everything that reached them is recorded.
+class ScriptedWork : public EngineWork
+{
+public:
+    explicit ScriptedWork(const EnginePlatform& platform) : m_platform(platform) {}
+
+    struct Upload
+    {
+        QString target;
+        QByteArray page;
+        EnginePlatform::TimePoint at;
+    };
+
+    QString address = QStringLiteral("81.2.69.160"); // empty: no source answers
+    QByteArray page;                                 // the page file: "online ADDRESS", "offline"
+    bool pageWritable = true;
+    std::vector<Upload> uploads;
+    std::map<QString, int> logins;
+    std::map<QString, int> logouts;
+    std::map<QString, std::deque<TargetOutcome>> failures; // the next uploads of a target fail so
+    QStringList portCalls;
+
+    std::vector<Upload> uploadsTo(const QString& target) const;
+
+    AddressRound findAddresses(const PublisherSettings& settings,
+                               const std::atomic<bool>* cancel) override;
+    std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) override;
+    std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) override;
+    std::optional<QString> writeOnlinePage(const PublisherSettings& settings,
+                                           const AddressRound& published) override;
+    std::optional<QString> writeOfflinePage(const PublisherSettings& settings) override;
+
+private:
+    const EnginePlatform& m_platform;
+};
+
+class RecordedEvents : public EngineEvents
+{
+public:
+    void report(const EngineEvent& event) override { all.push_back(event); }
+
+    template <typename Event> std::vector<Event> of() const
+    {
+        std::vector<Event> found;
+        for (const EngineEvent& event : all)
+            if (const auto* particular = std::get_if<Event>(&event))
+                found.push_back(*particular);
+        return found;
+    }
+
+    std::vector<EngineEvent> all;
+};
+
+TargetOutcome failedWith(TransferError error, const QString& reason = QStringLiteral("failed"));
+
+} // namespace quendle::testing
