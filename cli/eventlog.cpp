@@ -139,6 +139,39 @@ void EventLog::log(const events::OfflineSkipped& event)
                       .arg(event.target));
 }
 
+void EventLog::log(const events::FailingInARow& event)
+{
+    logger::warning(
+        QStringLiteral("%1: failed %2 times in a row").arg(event.target).arg(event.failures));
+}
+
+void EventLog::log(const events::WorksAgain& event)
+{
+    logger::info(QStringLiteral("%1: works again").arg(event.target));
+}
+
+void EventLog::log(const events::NotVerified& event)
+{
+    logger::warning(QStringLiteral("%1: %2").arg(event.target, event.note));
+}
+
+void EventLog::log(const events::VerifiedLater& event)
+{
+    logger::info(QStringLiteral("%1: the page is now seen where visitors look").arg(event.target));
+}
+
+void EventLog::log(const events::AddressNote& event)
+{
+    logger::warning(event.text);
+}
+
+void EventLog::log(const events::RoundEnded& event)
+{
+    logger::debug(QStringLiteral("%1 of %2 targets current").arg(event.current).arg(event.total));
+}
+
+void EventLog::log(const events::Alive&) {}
+
 void EventLog::log(const events::PortsNoted& event)
 {
     for (const router::MappingNote& note : event.notes) {

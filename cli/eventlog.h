@@ -28,6 +28,13 @@ private:
     void log(const events::RetryPlanned& event);
     void log(const events::TargetHeld& event);
     void log(const events::OfflineSkipped& event);
+    void log(const events::FailingInARow& event);
+    void log(const events::WorksAgain& event);
+    void log(const events::NotVerified& event);
+    void log(const events::VerifiedLater& event);
+    void log(const events::AddressNote& event);
+    void log(const events::RoundEnded& event);
+    void log(const events::Alive& event);
     void log(const events::PortsNoted& event);
     void log(const events::Reloaded& event);
     void log(const events::ReloadRefused& event);

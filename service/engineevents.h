@@ -65,6 +65,50 @@ struct OfflineSkipped
 {
     QString target;
 };
+// A target failed this many times in a row: three, said once a streak.
+struct FailingInARow
+{
+    QString target;
+    QString reason;
+    int failures = 0;
+};
+// A target that was failing in a row took the page again.
+struct WorksAgain
+{
+    QString target;
+};
+// The page went up, but the address visitors use still shows something else (`note`); the engine
+// looks again later.
+struct NotVerified
+{
+    QString target;
+    QString note;
+};
+// A later look found the page that was published.
+struct VerifiedLater
+{
+    QString target;
+};
+// Something about the addresses worth saying once (another NAT in the way, a temporary address
+// replaced by a stable one).
+struct AddressNote
+{
+    QString text;
+};
+// Where the targets stand after a round of uploads, and again whenever that changes.
+struct RoundEnded
+{
+    AddressRound published;
+    int current = 0;  // targets whose last upload worked
+    int verified = 0; // of those, the ones whose page was checked and found
+    int checked = 0;  // of those, the ones that check their page at all
+    int total = 0;
+    bool first = false; // the first round since the start
+};
+// The engine's loop is alive (for a watchdog); comes every keepAlive() interval.
+struct Alive
+{
+};
 struct PortsNoted
 {
     QList<router::MappingNote> notes;
@@ -97,7 +141,9 @@ using EngineEvent =
     std::variant<events::AddressChecked, events::AddressFound, events::AddressNotFound,
                  events::NoticesGathered, events::PageNotWritten, events::UploadStarted,
                  events::UploadEnded, events::RetryPlanned, events::TargetHeld,
-                 events::OfflineSkipped, events::PortsNoted, events::Reloaded,
+                 events::OfflineSkipped, events::FailingInARow, events::WorksAgain,
+                 events::NotVerified, events::VerifiedLater, events::AddressNote,
+                 events::RoundEnded, events::Alive, events::PortsNoted, events::Reloaded,
                  events::ReloadRefused, events::Stopping, events::Stopped>;
 
 class EngineEvents

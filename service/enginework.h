@@ -10,14 +10,28 @@
 
 namespace quendle {
 
+// What a target is to publish: the page file, and the addresses it links to (for targets that
+// keep DNS names).
+struct PublishRequest
+{
+    QString pagePath;
+    AddressRound addresses;
+    bool offline = false;
+    std::chrono::steady_clock::time_point now{}; // the engine's time when the work was asked for
+};
+
 // One target and the login kept with it. Its calls block; the engine makes them on the target's
 // own worker, one at a time.
 class TargetSession
 {
 public:
     virtual ~TargetSession() = default;
-    // Sends the page file at `pagePath`, logging in first when no connection is kept.
-    virtual TargetOutcome publish(const QString& pagePath) = 0;
+    // Publishes, logging in first when no connection is kept.
+    virtual TargetOutcome publish(const PublishRequest& request) = 0;
+    // Looks again whether visitors see what `request` published (after a NotVerified outcome).
+    virtual TargetOutcome verify(const PublishRequest&) { return {}; }
+    // False for targets the offline page means nothing to (a DNS name keeps its record).
+    virtual bool takesOfflinePage() const { return true; }
     virtual void logOut() = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include "service/retryschedule.h"
 
+#include <algorithm>
+
 namespace quendle {
 
 using namespace std::chrono_literals;
@@ -12,7 +14,8 @@ struct PublishEngine::Target
 {
     Target(EnginePlatform& platform, const TargetSettings& settings,
            std::shared_ptr<TargetSession> session, const QString& lane)
-        : settings(settings), session(std::move(session)), lane(lane), timer(platform)
+        : settings(settings), session(std::move(session)), lane(lane), timer(platform),
+          lookTimer(platform)
     {
     }
 
@@ -29,12 +32,19 @@ struct PublishEngine::Target
     bool done = false;    // `once`, or the way out: its upload has ended
     int failures = 0;     // failed uploads in a row
     std::optional<EnginePlatform::TimePoint> lastStart;
+    bool inRound = false; // the round of uploads under way waits for this one
+    bool current = false; // its last upload worked
+    TargetOutcome::Check check = TargetOutcome::Check::None; // of its last upload
+    EngineTimer lookTimer;    // the next look at a page not yet seen where visitors look
+    int looks = 0;            // looks since the upload
+    PublishRequest published; // what its last upload sent, for the looks
 };
 
 PublishEngine::PublishEngine(const PublisherSettings& settings, EnginePlatform& platform,
                              EngineWork& work, EngineEvents& events)
     : m_settings(settings), m_platform(platform), m_work(work), m_events(events),
-      m_checkTimer(platform), m_noticeTimer(platform), m_portTimer(platform), m_stopBound(platform)
+      m_checkTimer(platform), m_noticeTimer(platform), m_portTimer(platform),
+      m_aliveTimer(platform), m_stopBound(platform)
 {
 }
 
@@ -162,6 +172,12 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
     if (m_stopping)
         return;
     m_events.report(events::AddressChecked{round});
+    for (const FamilyAddress& found : round.families)
+        for (const QString& note : found.notes)
+            if (!m_notesSaid.contains(note)) {
+                m_notesSaid.insert(note);
+                m_events.report(events::AddressNote{note});
+            }
     m_watchedInterface.clear();
     for (const FamilyAddress& found : round.families)
         if (m_watchedInterface.isEmpty())
@@ -193,8 +209,11 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
                     return finish(1);
             } else {
                 m_published = round;
-                for (auto& [name, target] : m_targets)
+                m_roundOpen = true;
+                for (auto& [name, target] : m_targets) {
+                    target->inRound = !target->held;
                     publishTo(target);
+                }
                 if (m_mode == Mode::Once)
                     finishOnceIfDone();
             }
@@ -230,12 +249,14 @@ void PublishEngine::publishTo(const std::shared_ptr<Target>& target)
         return;
     }
     target->timer.stop();
+    target->lookTimer.stop();
     target->again = false;
     target->busy = true;
     target->lastStart = now;
+    target->published = {m_settings.page.file, m_published, false, now};
     m_events.report(events::UploadStarted{target->name()});
-    run(target->lane, [this, target, session = target->session, page = m_settings.page.file] {
-        const TargetOutcome outcome = session->publish(page);
+    run(target->lane, [this, target, session = target->session, request = target->published] {
+        const TargetOutcome outcome = session->publish(request);
         return [this, target, outcome] { takeOutcome(target, outcome); };
     });
 }
@@ -246,27 +267,115 @@ void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const Tar
     m_events.report(events::UploadEnded{target->name(), outcome, false});
     if (m_stopping || target->retired)
         return;
-    target->failures = outcome.ok ? 0 : target->failures + 1;
+    const int before = target->failures;
+    target->failures = outcome.ok ? 0 : before + 1;
+    target->current = outcome.ok;
+    target->check = outcome.check;
+    if (outcome.ok && before >= kFailingInARow)
+        m_events.report(events::WorksAgain{target->name()});
+    if (target->failures == kFailingInARow)
+        m_events.report(events::FailingInARow{target->name(), outcome.reason, target->failures});
+    if (outcome.ok && outcome.check == TargetOutcome::Check::NotVerified) {
+        m_events.report(events::NotVerified{target->name(), outcome.checkNote});
+        target->looks = 0;
+        lookLater(target);
+    }
+    target->held = outcome.refused() && m_mode == Mode::Watch;
+    if (target->held)
+        m_events.report(events::TargetHeld{target->name(), outcome});
+    target->inRound = false;
+    reportStanding();
     if (m_mode == Mode::Once) {
-        target->done = true;
-        m_failures += outcome.ok ? 0 : 1;
+        if (!outcome.ok || !target->lookTimer.active()) {
+            target->done = true;
+            m_failures += outcome.ok ? 0 : 1;
+        }
         return finishOnceIfDone();
     }
-    if (outcome.refused()) {
-        target->held = true;
-        m_events.report(events::TargetHeld{target->name(), outcome});
+    if (target->held)
         return;
-    }
     if (target->again)
         return publishTo(target);
     if (!outcome.ok) {
-        const milliseconds delay = retryDelay(target->failures, m_settings.refreshMinutes);
+        const milliseconds delay = std::max<milliseconds>(
+            retryDelay(target->failures, m_settings.refreshMinutes), outcome.retryNotBefore);
         m_events.report(events::RetryPlanned{target->name(), delay});
         target->timer.start(delay, publishLater(target));
     } else if (const milliseconds refresh = refreshInterval(m_settings.refreshMinutes);
                refresh.count()) {
         target->timer.start(refresh, publishLater(target));
     }
+}
+
+void PublishEngine::lookLater(const std::shared_ptr<Target>& target)
+{
+    // A cache or a slow copy to the web server may take a while: look after 10 s, then at 60 s.
+    const milliseconds wait = target->looks == 0 ? kFirstLook : kLastLook - kFirstLook;
+    target->lookTimer.start(wait, [this, weak = std::weak_ptr<Target>(target)] {
+        const auto target = weak.lock();
+        if (!target || m_stopping || target->retired || target->busy)
+            return;
+        ++target->looks;
+        run(target->lane, [this, target, session = target->session, request = target->published] {
+            const TargetOutcome outcome = session->verify(request);
+            return [this, target, outcome] { takeLook(target, outcome); };
+        });
+    });
+}
+
+void PublishEngine::takeLook(const std::shared_ptr<Target>& target, const TargetOutcome& outcome)
+{
+    if (m_stopping || target->retired || target->busy || target->lookTimer.active())
+        return; // a newer upload took over
+    if (outcome.check == TargetOutcome::Check::Verified) {
+        target->check = outcome.check;
+        m_events.report(events::VerifiedLater{target->name()});
+        reportStanding();
+    } else if (target->looks < 2) {
+        return lookLater(target);
+    } else {
+        m_events.report(events::NotVerified{target->name(), outcome.checkNote});
+    }
+    if (m_mode == Mode::Once) {
+        target->done = true;
+        m_failures += target->check == TargetOutcome::Check::Verified ? 0 : 1;
+        finishOnceIfDone();
+    }
+}
+
+void PublishEngine::reportStanding()
+{
+    int waiting = 0;
+    events::RoundEnded standing{m_published, 0, 0, 0, static_cast<int>(m_targets.size()), false};
+    for (const auto& [name, target] : m_targets) {
+        waiting += target->inRound ? 1 : 0;
+        if (!target->current)
+            continue;
+        ++standing.current;
+        standing.checked += target->check != TargetOutcome::Check::None ? 1 : 0;
+        standing.verified += target->check == TargetOutcome::Check::Verified ? 1 : 0;
+    }
+    const bool roundEnded = m_roundOpen && waiting == 0;
+    if (waiting > 0)
+        return;
+    const std::array<int, 4> summary{standing.current, standing.verified, standing.checked,
+                                     standing.total};
+    if (!roundEnded && summary == m_lastStanding)
+        return;
+    m_roundOpen = false;
+    m_lastStanding = summary;
+    standing.first = !m_reportedRound;
+    m_reportedRound = true;
+    m_events.report(standing);
+}
+
+void PublishEngine::keepAlive(milliseconds interval)
+{
+    m_aliveTimer.start(interval, [this, interval] {
+        m_events.report(events::Alive{});
+        if (!m_stopping)
+            keepAlive(interval);
+    });
 }
 
 void PublishEngine::finishOnceIfDone()
@@ -358,6 +467,7 @@ void PublishEngine::stop(const QString& why)
     m_checkTimer.stop();
     m_noticeTimer.stop();
     m_portTimer.stop();
+    m_aliveTimer.stop();
     m_events.report(events::Stopping{why});
 
     m_stopPending = 1; // until every task below is under way
@@ -379,24 +489,29 @@ void PublishEngine::stop(const QString& why)
     } else {
         for (auto& [name, target] : m_targets) {
             target->timer.stop();
+            target->lookTimer.stop();
             target->done = false;
+            if (!target->session->takesOfflinePage()) {
+                target->done = true;
+                continue;
+            }
             if (target->held) {
                 m_events.report(events::OfflineSkipped{target->name()});
                 ++m_failures;
                 continue;
             }
             ++m_stopPending;
-            run(target->lane,
-                [this, target, session = target->session, page = m_settings.page.file] {
-                    const TargetOutcome outcome = session->publish(page);
-                    session->logOut();
-                    return [this, target, outcome] {
-                        target->done = true;
-                        m_events.report(events::UploadEnded{target->name(), outcome, true});
-                        m_failures += outcome.ok ? 0 : 1;
-                        stopTaskDone();
-                    };
-                });
+            const PublishRequest request{m_settings.page.file, m_published, true, m_platform.now()};
+            run(target->lane, [this, target, session = target->session, request] {
+                const TargetOutcome outcome = session->publish(request);
+                session->logOut();
+                return [this, target, outcome] {
+                    target->done = true;
+                    m_events.report(events::UploadEnded{target->name(), outcome, true});
+                    m_failures += outcome.ok ? 0 : 1;
+                    stopTaskDone();
+                };
+            });
         }
     }
     m_stopBound.start(kStopBound, [this] {

@@ -5,6 +5,9 @@
 #include "service/engineplatform.h"
 #include "service/enginework.h"
 
+#include <QSet>
+
+#include <array>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -27,6 +30,11 @@ public:
     // The way out ends within this, even when a server does not answer: past the transfer's own
     // bound of 60 s for a whole upload.
     static constexpr std::chrono::milliseconds kStopBound{65000};
+    // A page not yet seen where visitors look is looked at again this long after its upload.
+    static constexpr std::chrono::milliseconds kFirstLook{10000};
+    static constexpr std::chrono::milliseconds kLastLook{60000};
+    // A target that failed this many times in a row is reported (hooks, notifications).
+    static constexpr int kFailingInARow = 3;
 
     PublishEngine(const PublisherSettings& settings, EnginePlatform& platform, EngineWork& work,
                   EngineEvents& events);
@@ -41,6 +49,9 @@ public:
     // The offline page to every target, the port mappings removed; then Stopped. Ends watch, or
     // runs on its own for `offline`. Later calls change nothing.
     void stop(const QString& why);
+
+    // Reports Alive every `interval` from the engine's own loop, for a watchdog.
+    void keepAlive(std::chrono::milliseconds interval);
 
     // The kernel noticed a change that may concern watchedInterface().
     void addressNoticed();
@@ -63,6 +74,9 @@ private:
     void publishTo(const std::shared_ptr<Target>& target);
     std::function<void()> publishLater(const std::shared_ptr<Target>& target);
     void takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome);
+    void lookLater(const std::shared_ptr<Target>& target);
+    void takeLook(const std::shared_ptr<Target>& target, const TargetOutcome& outcome);
+    void reportStanding();
     void startCheckTimer();
     void keepPorts(const router::RouterOptions& options);
     void lookAfterPorts();
@@ -90,6 +104,10 @@ private:
     AddressRound m_published; // what the page links to, or is about to
     QString m_watchedInterface;
     QString m_lastFailure;
+    QSet<QString> m_notesSaid;
+    bool m_roundOpen = false;     // a round of uploads waits for some targets
+    bool m_reportedRound = false; // the first round has ended
+    std::array<int, 4> m_lastStanding{-1, -1, -1, -1};
     EngineTimer m_checkTimer;
     EngineTimer m_noticeTimer;
 
@@ -97,6 +115,7 @@ private:
     std::shared_ptr<PortKeeper> m_ports;
     bool m_portsBusy = false;
     EngineTimer m_portTimer;
+    EngineTimer m_aliveTimer;
 
     bool m_stopping = false;
     int m_stopPending = 0;

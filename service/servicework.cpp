@@ -10,9 +10,9 @@ class ServerSession : public TargetSession
 {
 public:
     explicit ServerSession(const TargetSettings& settings) : m_publisher(settings) {}
-    TargetOutcome publish(const QString& pagePath) override
+    TargetOutcome publish(const PublishRequest& request) override
     {
-        return m_publisher.publish(pagePath);
+        return m_publisher.publish(request.pagePath);
     }
     void logOut() override { m_publisher.logOut(); }
 

@@ -3,6 +3,7 @@
 #include "ftp/curltransferclient.h"
 #include "service/publishersettings.h"
 
+#include <chrono>
 #include <memory>
 
 namespace quendle {
@@ -16,6 +17,12 @@ struct TargetOutcome
     QString reason;  // what failed, for people
     QString details; // the library's message and the server's reply; never the password
     TransferError error = TransferError::None; // the transfer component's own word for it
+    // Whether what visitors see was checked after the upload, and what was found.
+    enum class Check { None, Verified, NotVerified };
+    Check check = Check::None;
+    QString checkNote; // for NotVerified: what the address holds instead, for people
+    // A failure after which the server asks not to be tried again sooner than this.
+    std::chrono::seconds retryNotBefore{0};
 
     // The server refused this login or its identity failed the checks: trying again unchanged
     // cannot help, and may get the account locked.

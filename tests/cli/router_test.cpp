@@ -105,8 +105,14 @@ TEST_F(RouterTest, NatpmpAnswersWhenUpnpIsOffAndKeepsAForwardedPort)
     const QStringList mapped{"8080->192.168.77.50:8080"};
     EXPECT_TRUE(waitFor([&] { return router->forwardingRules() == mapped; }, 10000))
         << watchLog().toStdString() << router->daemonLog().toStdString();
-    EXPECT_TRUE(watchLog().contains("router: port 8080: forwarded from the router's outside to "
-                                    "this machine (NAT-PMP at gateway 192.168.77.1, lease 3600 s)"))
+    // The router holds the mapping a moment before the log says so.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return watchLog().contains("router: port 8080: forwarded from the router's outside to "
+                                       "this machine (NAT-PMP at gateway 192.168.77.1, lease "
+                                       "3600 s)");
+        },
+        5000))
         << watchLog().toStdString();
     EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
     EXPECT_EQ(router->forwardingRules(), QStringList());

@@ -220,6 +220,59 @@ TEST_F(EngineTest, OnceEndsWithTheStatusOfTheRound)
     EXPECT_EQ(work.uploads.size(), 1u) << "nothing more without an address";
 }
 
+TEST_F(EngineTest, APageNotSeenIsLookedAtAfter10And60SecondsAndOnceFailsForIt)
+{
+    using Check = TargetOutcome::Check;
+    work.looks["a"] = {Check::NotVerified, Check::NotVerified, Check::Verified};
+    start();
+    ASSERT_EQ(events.of<events::NotVerified>().size(), 1u);
+    platform.advance(9s);
+    EXPECT_TRUE(events.of<events::VerifiedLater>().empty());
+    platform.advance(51s);
+    EXPECT_EQ(events.of<events::VerifiedLater>().size(), 1u);
+    const auto standing = events.of<events::RoundEnded>();
+    ASSERT_EQ(standing.size(), 2u);
+    EXPECT_TRUE(standing[0].first);
+    EXPECT_EQ(standing[0].current, 2);
+    EXPECT_EQ(standing[0].verified, 0);
+    EXPECT_EQ(standing[1].verified, 1);
+
+    events.all.clear();
+    work.looks["a"] = {Check::NotVerified, Check::NotVerified, Check::NotVerified};
+    engine = std::make_unique<PublishEngine>(settings, platform, work, events);
+    engine->publishOnce();
+    platform.advance(59s);
+    EXPECT_FALSE(exitStatus());
+    platform.advance(2s);
+    EXPECT_EQ(exitStatus(), 1);
+}
+
+TEST_F(EngineTest, AThirdFailureInARowAndTheRecoveryAreToldOnce)
+{
+    settings.targets = {target("a")};
+    for (int i = 0; i < 4; ++i)
+        work.failures["a"].push_back(failedWith(TransferError::TimedOut));
+    work.failures["a"].back().retryNotBefore = std::chrono::minutes(30);
+    start();
+    platform.advance(1h);
+    ASSERT_EQ(events.of<events::FailingInARow>().size(), 1u);
+    EXPECT_EQ(events.of<events::WorksAgain>().size(), 1u);
+    const auto planned = events.of<events::RetryPlanned>();
+    ASSERT_EQ(planned.size(), 4u);
+    EXPECT_EQ(planned.back().delay, std::chrono::minutes(30)) << "the server's wish is the floor";
+}
+
+TEST_F(EngineTest, ATargetThatKeepsANameGetsNoOfflinePage)
+{
+    work.keepNames = {"b"};
+    start();
+    engine->stop("SIGTERM");
+    platform.advance(1s);
+    EXPECT_EQ(exitStatus(), 0);
+    EXPECT_EQ(lastPageOf("a"), "offline");
+    EXPECT_EQ(lastPageOf("b"), "online 81.2.69.160");
+}
+
 TEST_F(EngineTest, AFailedCheckKeepsThePageAndSaysSoOnce)
 {
     settings.address.checkSeconds = 1;

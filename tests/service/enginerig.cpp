@@ -74,7 +74,7 @@ public:
     {
     }
 
-    TargetOutcome publish(const QString&) override
+    TargetOutcome publish(const PublishRequest&) override
     {
         TargetOutcome outcome;
         outcome.ok = true;
@@ -90,6 +90,18 @@ public:
             return outcome;
         }
         m_work.uploads.push_back({m_name, m_work.page, m_platform.now()});
+        return look(outcome);
+    }
+    TargetOutcome verify(const PublishRequest&) override { return look({}); }
+    bool takesOfflinePage() const override { return !m_work.keepNames.contains(m_name); }
+    TargetOutcome look(TargetOutcome outcome)
+    {
+        auto& looks = m_work.looks[m_name];
+        if (!looks.empty()) {
+            outcome.check = looks.front();
+            outcome.checkNote = QStringLiteral("still links to 81.2.69.1");
+            looks.pop_front();
+        }
         return outcome;
     }
     void logOut() override

@@ -62,6 +62,9 @@ public:
     std::map<QString, int> logouts;
     std::map<QString, std::deque<TargetOutcome>> failures; // the next uploads of a target fail so
     QStringList portCalls;
+    // What the read-back finds after each upload and each later look; none: nothing checked.
+    std::map<QString, std::deque<TargetOutcome::Check>> looks;
+    QStringList keepNames; // targets that keep a name, not a page: no offline page
 
     std::vector<Upload> uploadsTo(const QString& target) const;
 
