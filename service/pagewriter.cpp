@@ -16,7 +16,9 @@ std::optional<QString> writePage(const QString& path, const QByteArray& bytes)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return QStringLiteral("The folder of the page file could not be made: %1").arg(folder);
-    return replaceFile(path, bytes);
+    if (const auto written = replaceFile(path, bytes); !written)
+        return written.error();
+    return std::nullopt;
 }
 
 } // namespace

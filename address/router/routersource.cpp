@@ -25,10 +25,10 @@ const QString kNoOutsideAddress =
 
 void judge(Attempt& attempt, const QString& answer)
 {
-    if (const auto problem = whyNotReachable(answer))
-        attempt.problem = *problem;
+    if (const auto address = reachableAddress(answer))
+        attempt.address = *address;
     else
-        attempt.address = answer;
+        attempt.problem = address.error();
 }
 
 Attempt askUpnp(const RouterOptions& options)
@@ -95,24 +95,11 @@ QString protocolName(Protocol protocol)
     return protocol == Protocol::Upnp ? QStringLiteral("UPnP IGD") : QStringLiteral("NAT-PMP");
 }
 
-std::optional<QString> whyNotReachable(const QString& answer)
+Expected<QString> reachableAddress(const QString& answer)
 {
     if (answer.isEmpty())
-        return kNoOutsideAddress;
-    const auto address = canonicalAddress(answer, AddressFamily::Ipv4);
-    if (!address)
-        return QStringLiteral("the router's answer \"%1\" is not an IPv4 address").arg(answer);
-    const auto range = specialUseRange(*address);
-    if (!range)
-        return std::nullopt;
-    const QString kind = QStringLiteral("%1, %2").arg(range->purpose, range->cidr);
-    if (range->behindNat)
-        return QStringLiteral("the router's own outside address %1 is not public (%2): this "
-                              "line is behind another NAT, so visitors cannot reach it")
-            .arg(*address, kind);
-    return QStringLiteral("the router's outside address %1 is not public (%2): visitors cannot "
-                          "reach it")
-        .arg(*address, kind);
+        return Unexpected(kNoOutsideAddress);
+    return publicIpv4(answer, AddressTeller::Router);
 }
 
 SourceAnswer routerAddress(const RouterOptions& options, const std::atomic<bool>* cancel)

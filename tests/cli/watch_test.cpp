@@ -29,7 +29,7 @@ protected:
         ASSERT_TRUE(server.running()) << server.startError().toStdString();
         ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
         server.makeDirectory("/www");
-        echo.setAnswer("192.0.2.7\n");
+        echo.setAnswer("11.22.33.44\n");
     }
 
     QByteArray fastWebSource() const
@@ -51,14 +51,14 @@ TEST_F(WatchTest, FollowsTheAddressRefreshesOnOneLoginAndLeavesTheOfflinePage)
 {
     writeConfig(fastWebSource(), targetFor("home", server.host()));
     startWatch();
-    ASSERT_TRUE(serverHas(online("192.0.2.7"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
 
-    echo.setAnswer("198.51.100.9");
+    echo.setAnswer("81.2.69.160");
     QElapsedTimer sinceChange;
     sinceChange.start();
-    ASSERT_TRUE(serverHas(online("198.51.100.9"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("81.2.69.160"))) << watchLog().toStdString();
     EXPECT_LT(sinceChange.elapsed(), 10000);
-    EXPECT_TRUE(watchLog().contains("address changed: 192.0.2.7 → 198.51.100.9 (web)"));
+    EXPECT_TRUE(watchLog().contains("address changed: 11.22.33.44 → 81.2.69.160 (web)"));
 
     // The address stays; the refresh uploads the page again.
     const int uploads = server.uploadCount();
@@ -84,7 +84,7 @@ TEST_F(WatchTest, AFailedUploadIsRetriedAndAFailedCheckKeepsThePage)
     failing.makeDirectory("/www");
     writeConfig(fastWebSource(), targetFor("home", failing.host()));
     startWatch();
-    ASSERT_TRUE(waitFor([&] { return remotePage(failing) == online("192.0.2.7"); }, 20000))
+    ASSERT_TRUE(waitFor([&] { return remotePage(failing) == online("11.22.33.44"); }, 20000))
         << watchLog().toStdString();
     const QString log = watchLog();
     EXPECT_TRUE(
@@ -99,7 +99,7 @@ TEST_F(WatchTest, AFailedUploadIsRetriedAndAFailedCheckKeepsThePage)
                                        "not one IPv4 address");
         },
         10000));
-    EXPECT_EQ(remotePage(failing), online("192.0.2.7"));
+    EXPECT_EQ(remotePage(failing), online("11.22.33.44"));
     EXPECT_EQ(stopWatch(), 0);
 }
 
@@ -111,9 +111,9 @@ TEST_F(WatchTest, ATargetThatNeverAnswersDelaysNoOther)
     startWatch();
     QElapsedTimer started;
     started.start();
-    ASSERT_TRUE(serverHas(online("192.0.2.7"), 10000)) << watchLog().toStdString();
-    echo.setAnswer("198.51.100.9");
-    ASSERT_TRUE(serverHas(online("198.51.100.9"), 10000)) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"), 10000)) << watchLog().toStdString();
+    echo.setAnswer("81.2.69.160");
+    ASSERT_TRUE(serverHas(online("81.2.69.160"), 10000)) << watchLog().toStdString();
     // The silent server holds its own upload for the whole connection bound of 20 s.
     EXPECT_LT(started.elapsed(), 15000);
     watch.kill();
@@ -132,11 +132,11 @@ TEST_F(WatchTest, HangupReloadsAndABadFileKeepsThePreviousConfiguration)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("JOURNAL_STREAM", QString("%1:%2").arg(facts.st_dev).arg(facts.st_ino));
     startWatch({}, environment);
-    ASSERT_TRUE(serverHas(online("192.0.2.7"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
 
     writeConfig(fastWebSource(), targetFor("home", server.host()), "new@example.org");
     sendToWatch(SIGHUP);
-    ASSERT_TRUE(serverHas(online("192.0.2.7", "new@example.org"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44", "new@example.org"))) << watchLog().toStdString();
     EXPECT_EQ(server.loginCount(), 1) << "an unchanged target keeps its login";
 
     writeConfig(fastWebSource() + "colour = blue\n", targetFor("home", server.host()));
