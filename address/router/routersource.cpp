@@ -34,13 +34,13 @@ void judge(Attempt& attempt, const QString& answer)
 Attempt askUpnp(const RouterOptions& options)
 {
     Attempt attempt{Protocol::Upnp, protocolName(Protocol::Upnp), {}, {}, {}};
-    const UpnpGateway::Search search = UpnpGateway::find(options);
-    if (!search.gateway) {
-        attempt.said = attempt.problem = search.problem;
+    const auto gateway = UpnpGateway::find(options);
+    if (!gateway) {
+        attempt.said = attempt.problem = gateway.error();
         return attempt;
     }
-    attempt.where = search.gateway->where();
-    const UpnpReply reply = search.gateway->externalAddress();
+    attempt.where = (*gateway)->where();
+    const UpnpReply reply = (*gateway)->externalAddress();
     if (!reply.ok()) {
         attempt.said = reply.unreachable() ? reply.text : QStringLiteral("answered ") + reply.text;
         attempt.problem =
@@ -56,19 +56,19 @@ Attempt askUpnp(const RouterOptions& options)
 Attempt askNatpmp(const RouterOptions& options, const std::atomic<bool>* cancel)
 {
     Attempt attempt{Protocol::Natpmp, protocolName(Protocol::Natpmp), {}, {}, {}};
-    const NatpmpGateway::Opening opening = NatpmpGateway::open(options.natpmpWait);
-    if (!opening.gateway) {
-        attempt.said = attempt.problem = opening.problem;
+    const auto gateway = NatpmpGateway::open(options.natpmpWait);
+    if (!gateway) {
+        attempt.said = attempt.problem = gateway.error();
         return attempt;
     }
-    attempt.where = opening.gateway->where();
-    const NatpmpReply reply = opening.gateway->publicAddress(cancel);
+    attempt.where = (*gateway)->where();
+    const NatpmpReply reply = (*gateway)->publicAddress(cancel);
     if (!reply.ok()) {
         attempt.said = reply.answered ? QStringLiteral("answered ") + reply.text : reply.text;
         attempt.problem = reply.noOutsideAddress
                               ? kNoOutsideAddress
                               : QStringLiteral("the gateway %1: %2")
-                                    .arg(opening.gateway->gatewayAddress(), reply.text);
+                                    .arg((*gateway)->gatewayAddress(), reply.text);
         return attempt;
     }
     attempt.said = QStringLiteral("answered %1").arg(reply.address);
