@@ -7,6 +7,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 
 namespace quendle {
@@ -87,7 +89,6 @@ SourceAnswer webAddress(const QString& url, AddressFamily family, const std::ato
     // Redirects are followed here, one at a time, so that each is checked and the last named.
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, bounds.connectSeconds);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT, bounds.totalSeconds);
     curl_easy_setopt(handle, CURLOPT_IPRESOLVE,
                      family == AddressFamily::Ipv4 ? CURL_IPRESOLVE_V4 : CURL_IPRESOLVE_V6);
     curl_easy_setopt(handle, CURLOPT_USERAGENT, "quendle-publish");
@@ -102,10 +103,17 @@ SourceAnswer webAddress(const QString& url, AddressFamily family, const std::ato
     if (!trusted.folder.isEmpty())
         curl_easy_setopt(handle, CURLOPT_CAPATH, trusted.folder.constData());
 
+    // The bound holds for the whole answer, redirects included.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(bounds.totalSeconds);
     QString current = url;
     CURLcode code = CURLE_OK;
     long status = 0;
     for (int redirects = 0;; ++redirects) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::max<qint64>(left.count(), 1)));
         const QByteArray urlBytes = current.toUtf8();
         curl_easy_setopt(handle, CURLOPT_URL, urlBytes.constData());
         fetch.body.clear();
