@@ -8,7 +8,6 @@ namespace quendle {
 namespace {
 
 // Flags of /proc/net/ipv6_route and /proc/net/if_inet6 (linux/route.h, linux/if_addr.h).
-constexpr unsigned kRouteUp = 0x0001;
 constexpr unsigned kRouteReject = 0x0200;
 constexpr unsigned kAddressTemporary = 0x01;
 constexpr unsigned kAddressDadFailed = 0x08;
@@ -33,10 +32,10 @@ QList<QStringList> tableRows(const QString& table)
 }
 
 // 32 hexadecimal digits as the address they spell.
-std::optional<QString> ipv6FromHex(const QString& hex)
+Expected<QString> ipv6FromHex(const QString& hex)
 {
     if (hex.size() != 32)
-        return std::nullopt;
+        return Unexpected(QStringLiteral("not 32 hexadecimal digits"));
     QStringList groups;
     for (int i = 0; i < 32; i += 4)
         groups << hex.mid(i, 4);
@@ -71,13 +70,8 @@ SourceAnswer chooseInterfaceIpv4(const QString& routeTable,
                                  : QStringLiteral("interface %1 has no IPv4 address").arg(wanted),
                         wanted);
     }
-    const QString routed = defaultRouteInterface(routeTable);
-    for (const auto& candidate : interfaces)
-        if (candidate.interfaceName == routed && candidate.up)
-            return answer(candidate.ipv4, routed);
-    for (const auto& candidate : interfaces)
-        if (candidate.up && !candidate.loopback)
-            return answer(candidate.ipv4, candidate.interfaceName);
+    if (const auto chosen = routedInterface(routeTable, interfaces))
+        return answer(chosen->ipv4, chosen->interfaceName);
     return noAnswer(QStringLiteral("no interface but loopback has an IPv4 address"));
 }
 

@@ -30,37 +30,37 @@ QString familyName(AddressFamily family)
     return family == AddressFamily::Ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6");
 }
 
-std::optional<QString> canonicalAddress(const QString& text, AddressFamily family)
+Expected<QString> canonicalAddress(const QString& text, AddressFamily family)
 {
+    const Unexpected notOne(QStringLiteral("not one %1 address").arg(familyName(family)));
     const QByteArray bytes = text.toLatin1();
     if (bytes.size() != text.size() || bytes.contains('\0'))
-        return std::nullopt;
+        return notOne;
     if (family == AddressFamily::Ipv4) {
         in_addr address{};
         char shown[INET_ADDRSTRLEN] = {};
         if (inet_pton(AF_INET, bytes.constData(), &address) != 1 ||
             !inet_ntop(AF_INET, &address, shown, sizeof shown))
-            return std::nullopt;
+            return notOne;
         return QString::fromLatin1(shown);
     }
     in6_addr address{};
     char shown[INET6_ADDRSTRLEN] = {};
     if (inet_pton(AF_INET6, bytes.constData(), &address) != 1 || IN6_IS_ADDR_V4MAPPED(&address) ||
         !inet_ntop(AF_INET6, &address, shown, sizeof shown))
-        return std::nullopt;
+        return notOne;
     return QString::fromLatin1(shown);
 }
 
-ParsedAnswer addressFromBody(const QByteArray& body, AddressFamily family)
+Expected<QString> addressFromBody(const QByteArray& body, AddressFamily family)
 {
     const QByteArray trimmed = body.trimmed();
     if (trimmed.isEmpty())
-        return {{}, QStringLiteral("the answer is empty")};
-    if (const auto address = canonicalAddress(QString::fromLatin1(trimmed), family))
-        return {*address, {}};
-    return {{},
-            QStringLiteral("the answer is not one %1 address: \"%2\"")
-                .arg(familyName(family), excerpt(trimmed))};
+        return Unexpected(QStringLiteral("the answer is empty"));
+    if (auto address = canonicalAddress(QString::fromLatin1(trimmed), family))
+        return address;
+    return Unexpected(QStringLiteral("the answer is not one %1 address: \"%2\"")
+                          .arg(familyName(family), excerpt(trimmed)));
 }
 
 QString linkHost(const QString& address, AddressFamily family)

@@ -10,12 +10,6 @@
 
 namespace quendle {
 
-namespace {
-
-constexpr unsigned kRouteUp = 0x1; // RTF_UP
-
-} // namespace
-
 QString defaultRouteInterface(const QString& routeTable)
 {
     const QStringList lines = routeTable.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -52,18 +46,25 @@ QList<InterfaceAddress> systemInterfaces()
     return result;
 }
 
-QString chooseLocalAddress(const QString& routeTable, const QList<InterfaceAddress>& interfaces)
+std::optional<InterfaceAddress> routedInterface(const QString& routeTable,
+                                                const QList<InterfaceAddress>& interfaces)
 {
     const QString routed = defaultRouteInterface(routeTable);
     if (!routed.isEmpty()) {
         for (const auto& candidate : interfaces)
             if (candidate.interfaceName == routed && candidate.up)
-                return candidate.ipv4;
+                return candidate;
     }
     for (const auto& candidate : interfaces)
         if (candidate.up && !candidate.loopback)
-            return candidate.ipv4;
-    return QStringLiteral("127.0.0.1");
+            return candidate;
+    return std::nullopt;
+}
+
+QString chooseLocalAddress(const QString& routeTable, const QList<InterfaceAddress>& interfaces)
+{
+    const auto chosen = routedInterface(routeTable, interfaces);
+    return chosen ? chosen->ipv4 : QStringLiteral("127.0.0.1");
 }
 
 QString localAddress()

@@ -1,5 +1,7 @@
 #include "address/publicaddress.h"
 
+#include "address/ipaddresstext.h"
+
 #include <arpa/inet.h>
 
 #include <cstdint>
@@ -42,6 +44,27 @@ const Row kSpecialUse[] = {
     {ipv4(240, 0, 0, 0), 4, {"240.0.0.0/4"_L1, "reserved"_L1, false}},
 };
 
+struct Wording
+{
+    const char* notAnAddress;   // %1 the answer
+    const char* notPublic;      // %1 the address, %2 its range
+    const char* behindOtherNat; // the same for a range that providers hand out inside their network
+};
+
+const Wording kRouterWording = {
+    "the router's answer \"%1\" is not an IPv4 address",
+    "the router's outside address %1 is not public (%2): visitors cannot reach it",
+    "the router's own outside address %1 is not public (%2): this line is behind another NAT, so "
+    "visitors cannot reach it",
+};
+
+const Wording kWebEchoWording = {
+    "the web echo's answer \"%1\" is not an IPv4 address",
+    "the web echo's answer %1 is not public (%2): visitors cannot reach it",
+    "the web echo's answer %1 is not public (%2): the echo sees this machine from inside a "
+    "private network, so visitors cannot reach it",
+};
+
 } // namespace
 
 std::optional<SpecialUseRange> specialUseRange(const QString& text)
@@ -56,6 +79,21 @@ std::optional<SpecialUseRange> specialUseRange(const QString& text)
             return row.range;
     }
     return std::nullopt;
+}
+
+Expected<QString> publicIpv4(const QString& answer, AddressTeller teller)
+{
+    const Wording& wording = teller == AddressTeller::Router ? kRouterWording : kWebEchoWording;
+    const auto address = canonicalAddress(answer, AddressFamily::Ipv4);
+    if (!address)
+        return Unexpected(QString::fromLatin1(wording.notAnAddress).arg(answer));
+    const auto range = specialUseRange(*address);
+    if (!range)
+        return address;
+    const QString kind = QStringLiteral("%1, %2").arg(range->purpose, range->cidr);
+    return Unexpected(
+        QString::fromLatin1(range->behindNat ? wording.behindOtherNat : wording.notPublic)
+            .arg(*address, kind));
 }
 
 } // namespace quendle

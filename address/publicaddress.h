@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/expected.h"
+
 #include <QLatin1StringView>
 #include <QString>
 
@@ -21,5 +23,12 @@ struct SpecialUseRange
 // The special-use range `ipv4` (dotted decimal) lies in; none for a public address. Text that is
 // not an IPv4 address counts as the "this network" range 0.0.0.0/8, so it is never public.
 std::optional<SpecialUseRange> specialUseRange(const QString& ipv4);
+
+// Who told an address, for the reasons below.
+enum class AddressTeller { Router, WebEcho };
+
+// The address in `answer`, in canonical form, when it is an IPv4 address visitors on the Internet
+// can reach; else why not, for people, naming the special-use range it lies in.
+Expected<QString> publicIpv4(const QString& answer, AddressTeller teller);
 
 } // namespace quendle

@@ -1,9 +1,9 @@
 #include "address/localaddress.h"
 #include "app/mainwindow.h"
+#include "appcore/pagelocation.h"
+#include "appcore/programvalues.h"
 #include "ftploader/loadedtransferclient.h"
 #include "page/filesizelimit.h"
-#include "page/pagelocation.h"
-#include "page/programvalues.h"
 #include "ui/look.h"
 #include "ui/qtfeedback.h"
 

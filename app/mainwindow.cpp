@@ -1,10 +1,10 @@
 #include "app/mainwindow.h"
 
+#include "appcore/programvalues.h"
 #include "ftp/transferclient.h"
 #include "page/pagefile.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
-#include "page/programvalues.h"
 #include "publish/serverconnection.h"
 #include "publish/uploadpage.h"
 #include "ui/feedback.h"
@@ -239,10 +239,11 @@ void MainWindow::Text2_Change()
 void MainWindow::Label9_Click()
 {
     m_values.banner = defaultBanner();
-    if (const auto error =
-            replaceFile(m_pagePath, onlinePage(Text4->text(), Text3->text(), m_values.banner))) {
+    if (const auto written =
+            replaceFile(m_pagePath, onlinePage(Text4->text(), Text3->text(), m_values.banner));
+        !written) {
         Busy busy(this);
-        m_feedback.message(*error, Feedback::Icon::Warning);
+        m_feedback.message(written.error(), Feedback::Icon::Warning);
     }
 }
 
@@ -268,11 +269,13 @@ void MainWindow::Label10_Click()
 {
     Busy busy(this);
     const ServerLogin login{Host->text(), UserName->text(), Password->text()};
-    if (const auto missing = missingLoginField(login)) {
-        showResult(m_feedback, *missing);
+    ConnectResult result = connectToServer(
+        ftp, login, [&](const auto& logInNow) { return waitForWork(m_feedback, logInNow); });
+    if (result.status == ConnectResult::Status::MissingField) {
+        // Nothing was started, so a running refresh goes on.
+        showResult(m_feedback, result);
         return;
     }
-    ConnectResult result = waitForWork(m_feedback, [&] { return logIn(ftp, login); });
     if (result.status == ConnectResult::Status::Untrusted) {
         const ConnectResult untrusted = result;
         result = m_feedback.question(untrusted.text)

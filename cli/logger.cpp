@@ -1,5 +1,6 @@
 #include "cli/logger.h"
 
+#include "base/controlcharacters.h"
 #include <QByteArray>
 #include <QDateTime>
 
@@ -39,7 +40,7 @@ QString printable(const QString& text)
             continue; // the LF that follows ends the line
         if (c == u'\n')
             shown += QStringLiteral("; ");
-        else if ((c < 0x20 && c != u'\t') || c == 0x7f)
+        else if (isControlCharacter(c) && c != u'\t')
             shown += QStringLiteral("\\x%1").arg(static_cast<int>(c), 2, 16, QLatin1Char('0'));
         else
             shown += text[i];

@@ -1,8 +1,8 @@
 #include "editor/linkeditor.h"
 
+#include "appcore/programvalues.h"
 #include "page/metablock.h"
 #include "page/productsettings.h"
-#include "page/programvalues.h"
 #include "publish/headwriting.h"
 #include "ui/labelbutton.h"
 #include "ui/look.h"

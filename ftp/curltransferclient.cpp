@@ -1,5 +1,7 @@
 #include "ftp/curltransferclient.h"
 
+#include "base/controlcharacters.h"
+#include "base/tlstrust.h"
 #include "ftp/certificatewitness.h"
 #include "ftp/knownhosts.h"
 #include "ftp/transferurl.h"
@@ -25,13 +27,6 @@ void initialiseCurlOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// A line break in the user name or password would end the login command and start another.
-bool hasControlCharacter(const QString& text)
-{
-    return std::any_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 size_t readFromFile(char* buffer, size_t size, size_t count, void* file)
@@ -184,13 +179,11 @@ private:
         curl_easy_setopt(m_handle, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         curl_easy_setopt(m_handle, CURLOPT_SSL_CTX_FUNCTION, &Session::onSslContext);
         curl_easy_setopt(m_handle, CURLOPT_SSL_CTX_DATA, this);
-        // OpenSSL's convention: each variable replaces its own part of the system's store.
-        const QByteArray caFile = qgetenv("SSL_CERT_FILE");
-        const QByteArray caFolder = qgetenv("SSL_CERT_DIR");
-        if (!caFile.isEmpty())
-            curl_easy_setopt(m_handle, CURLOPT_CAINFO, caFile.constData());
-        if (!caFolder.isEmpty())
-            curl_easy_setopt(m_handle, CURLOPT_CAPATH, caFolder.constData());
+        const TrustStore trusted = trustStore();
+        if (!trusted.file.isEmpty())
+            curl_easy_setopt(m_handle, CURLOPT_CAINFO, trusted.file.constData());
+        if (!trusted.folder.isEmpty())
+            curl_easy_setopt(m_handle, CURLOPT_CAPATH, trusted.folder.constData());
         if (!m_setup.trustedCertificate.isEmpty()) {
             // The user accepted exactly this server key; the library checks it before anything
             // is sent.
@@ -418,6 +411,7 @@ TransferResult CurlTransferClient::connect(const TransferRequest& request)
         return failure(parsed.unknownScheme ? TransferError::UnknownScheme
                                             : TransferError::InvalidHost,
                        parsed.problem);
+    // A line break in the user name or password would end the login command and start another.
     if (hasControlCharacter(request.user) || hasControlCharacter(request.password))
         return failure(TransferError::InvalidLogin,
                        QStringLiteral("The user name or the password holds a line break or "
@@ -471,8 +465,9 @@ void CurlTransferClient::trust(const ServerIdentity& identity)
             // so a file that cannot be written or read back does not stop it.
             const QString file =
                 m_knownHostsFile.isEmpty() ? defaultKnownHostsFile() : m_knownHostsFile;
-            appendKnownHost(file, knownHostsLine(knownHostsName(address->bareHost(), address->port),
-                                                 identity.pin));
+            static_cast<void>(appendKnownHost(
+                file,
+                knownHostsLine(knownHostsName(address->bareHost(), address->port), identity.pin)));
         }
         return;
     }

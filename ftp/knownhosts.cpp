@@ -67,17 +67,17 @@ QByteArray knownHostsLine(const QString& name, const QByteArray& key)
            ' ' + key.toBase64() + '\n';
 }
 
-std::optional<QString> appendKnownHost(const QString& file, const QByteArray& line)
+Expected<void> appendKnownHost(const QString& file, const QByteArray& line)
 {
     const QString folder = QFileInfo(file).absolutePath();
     if (!QDir(folder).exists()) {
         if (!QDir().mkpath(folder))
-            return QStringLiteral("the folder %1 cannot be created").arg(folder);
+            return Unexpected(QStringLiteral("the folder %1 cannot be created").arg(folder));
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QFile out(file);
     if (!out.open(QIODevice::ReadWrite | QIODevice::Append))
-        return out.errorString();
+        return Unexpected(out.errorString());
     // A last line without its line break would otherwise run into the new one.
     QByteArray text = line;
     if (out.size() > 0) {
@@ -86,8 +86,8 @@ std::optional<QString> appendKnownHost(const QString& file, const QByteArray& li
             text.prepend('\n');
     }
     if (out.write(text) != text.size() || !out.flush())
-        return out.errorString();
-    return std::nullopt;
+        return Unexpected(out.errorString());
+    return {};
 }
 
 ServerIdentity HostKeyWitness::identity(const ServerAddress& server,

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "base/expected.h"
 #include "ftp/transferclient.h"
 #include "ftp/transferurl.h"
 
 #include <QByteArray>
 #include <QString>
-
-#include <optional>
 
 namespace quendle {
 
@@ -21,9 +20,8 @@ QString knownHostsName(const QString& bareHost, int port);
 // One known_hosts line for the key, its host name hashed as ssh's HashKnownHosts does.
 QByteArray knownHostsLine(const QString& name, const QByteArray& key);
 // Appends one line to the file, creating it and its folder (owner only) when missing. What the
-// file holds is never rewritten, so entries the library could not read are not lost. Returns
-// why it failed.
-std::optional<QString> appendKnownHost(const QString& file, const QByteArray& line);
+// file holds is never rewritten, so entries the library could not read are not lost.
+Expected<void> appendKnownHost(const QString& file, const QByteArray& line);
 
 // What the host key check of one connection saw.
 class HostKeyWitness

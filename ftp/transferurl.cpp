@@ -1,5 +1,7 @@
 #include "ftp/transferurl.h"
 
+#include "base/controlcharacters.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -31,7 +33,7 @@ QString quoted(const QString& text)
 {
     QString shown;
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (isControlCharacter(c.unicode()))
             shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             shown += c;

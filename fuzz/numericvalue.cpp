@@ -1,7 +1,7 @@
 // The numeric value of a text: never NaN or infinite, and blind to what cannot be part of a
 // number: blanks anywhere and anything after the number.
 
-#include "page/numericvalue.h"
+#include "appcore/numericvalue.h"
 #include "fuzz/fuzzcheck.h"
 
 #include <cmath>

@@ -14,37 +14,37 @@ QString pageFilePath(const QString& directory)
     return QDir::toNativeSeparators(QDir(directory).filePath(kPageFileName));
 }
 
-std::optional<QString> replaceFile(const QString& path, const QByteArray& bytes)
+Expected<void> replaceFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
     // Unbuffered, a short write (disk full, size limit) shows here: a buffered one is flushed
     // by commit(), which does not notice that part of the page went missing.
     if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
         file.write(bytes) == bytes.size() && file.commit())
-        return std::nullopt;
+        return {};
     const QString reason = file.error() == QFileDevice::NoError
                                ? QStringLiteral("Not all of the page could be written.")
                                : file.errorString();
     file.cancelWriting();
-    return QStringLiteral("The page file could not be written:\n%1\n\n%2")
-        .arg(QDir::toNativeSeparators(path), reason);
+    return Unexpected(QStringLiteral("The page file could not be written:\n%1\n\n%2")
+                          .arg(QDir::toNativeSeparators(path), reason));
 }
 
-std::variant<QByteArray, ReadFailure> readPageFile(const QString& path)
+Expected<QByteArray> readPageFile(const QString& path)
 {
     const QString shown = QDir::toNativeSeparators(path);
     if (!QFileInfo::exists(path))
-        return ReadFailure{QStringLiteral("The page file cannot be read:\n%1\n\nIt does not exist "
-                                          "yet. Use Save in the main window first.")
-                               .arg(shown)};
+        return Unexpected(QStringLiteral("The page file cannot be read:\n%1\n\nIt does not exist "
+                                         "yet. Use Save in the main window first.")
+                              .arg(shown));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return ReadFailure{QStringLiteral("The page file cannot be read:\n%1\n\n%2")
-                               .arg(shown, file.errorString())};
+        return Unexpected(QStringLiteral("The page file cannot be read:\n%1\n\n%2")
+                              .arg(shown, file.errorString()));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return ReadFailure{QStringLiteral("The page file cannot be read:\n%1\n\n%2")
-                               .arg(shown, file.errorString())};
+        return Unexpected(QStringLiteral("The page file cannot be read:\n%1\n\n%2")
+                              .arg(shown, file.errorString()));
     return bytes;
 }
 

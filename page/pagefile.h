@@ -1,10 +1,9 @@
 #pragma once
 
+#include "base/expected.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include <optional>
-#include <variant>
 
 namespace quendle {
 
@@ -12,15 +11,10 @@ namespace quendle {
 QString pageFilePath(const QString& directory);
 
 // Replaces the file whole and atomically: on failure the old file stays as it was and no
-// temporary file is left. Returns a message naming the file and the reason on failure.
-std::optional<QString> replaceFile(const QString& path, const QByteArray& bytes);
-
-struct ReadFailure
-{
-    QString message;
-};
+// temporary file is left. On failure the reason is a message naming the file.
+Expected<void> replaceFile(const QString& path, const QByteArray& bytes);
 
 // Reads the whole file, or says why it cannot be read (suggesting Save when it is missing).
-std::variant<QByteArray, ReadFailure> readPageFile(const QString& path);
+Expected<QByteArray> readPageFile(const QString& path);
 
 } // namespace quendle

@@ -68,16 +68,14 @@ ConnectResult refuseServer(const ConnectResult& untrusted)
 
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login)
 {
-    if (auto missing = missingLoginField(login))
-        return *missing;
-    return logIn(ftp, login);
+    return connectToServer(ftp, login, [](const auto& logInNow) { return logInNow(); });
 }
 
 OfflinePageResult publishOfflinePage(TransferClient& ftp, const QString& remoteDirectory,
                                      const QString& pagePath, const QString& email)
 {
-    if (const auto error = replaceFile(pagePath, offlinePage(email)))
-        return {OfflinePageResult::Status::PageNotWritten, *error, {}};
+    if (const auto written = replaceFile(pagePath, offlinePage(email)); !written)
+        return {OfflinePageResult::Status::PageNotWritten, written.error(), {}};
     const UploadResult upload = UploadPage(ftp, remoteDirectory, pagePath);
     return {upload.status == UploadResult::Status::Transferred
                 ? OfflinePageResult::Status::Uploaded

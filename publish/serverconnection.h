@@ -45,7 +45,18 @@ ConnectResult logInTrusting(TransferClient& ftp, const ServerLogin& login,
 // The failure the user chose by not trusting the server.
 ConnectResult refuseServer(const ConnectResult& untrusted);
 
-// Checks the login fields, then logs in.
+// Checks the login fields, then logs in; `wait` runs the login, the step that waits for the
+// server, and returns its result (a window runs it on a worker under the wait cursor). A missing
+// field is reported without it.
+template <class Wait>
+ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login, Wait wait)
+{
+    if (auto missing = missingLoginField(login))
+        return *missing;
+    return wait([&] { return logIn(ftp, login); });
+}
+
+// The same, logging in right here.
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login);
 
 struct OfflinePageResult

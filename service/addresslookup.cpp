@@ -2,7 +2,7 @@
 
 #include "address/interfacesource.h"
 #include "address/router/routersource.h"
-#include "address/websource.h"
+#include "address/web/websource.h"
 
 namespace quendle {
 

@@ -144,8 +144,8 @@ private:
                                .arg(m_keyLines.value(lineKey)));
         m_keysGiven.insert(key);
         m_keyLines.insert(lineKey, m_line);
-        if (const auto error = rule->apply(m_settings, value, m_facts))
-            problem(m_line, key, *error);
+        if (const auto applied = rule->apply(m_settings, value, m_facts); !applied)
+            problem(m_line, key, applied.error());
     }
 
     void finishSection()

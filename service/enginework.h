@@ -57,10 +57,10 @@ public:
     // Cheap; called on the engine's thread.
     virtual std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) = 0;
     virtual std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) = 0;
-    // Write the page file, whole or not at all; called on the engine's thread. Return why not.
-    virtual std::optional<QString> writeOnlinePage(const PublisherSettings& settings,
-                                                   const AddressRound& published) = 0;
-    virtual std::optional<QString> writeOfflinePage(const PublisherSettings& settings) = 0;
+    // Write the page file, whole or not at all; called on the engine's thread.
+    virtual Expected<void> writeOnlinePage(const PublisherSettings& settings,
+                                           const AddressRound& published) = 0;
+    virtual Expected<void> writeOfflinePage(const PublisherSettings& settings) = 0;
 };
 
 } // namespace quendle

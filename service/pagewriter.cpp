@@ -11,23 +11,24 @@ namespace quendle {
 
 namespace {
 
-std::optional<QString> writePage(const QString& path, const QByteArray& bytes)
+Expected<void> writePage(const QString& path, const QByteArray& bytes)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
-        return QStringLiteral("The folder of the page file could not be made: %1").arg(folder);
+        return Unexpected(
+            QStringLiteral("The folder of the page file could not be made: %1").arg(folder));
     return replaceFile(path, bytes);
 }
 
 } // namespace
 
-std::optional<QString> writeOnlinePage(const PublisherSettings& settings, const QString& address)
+Expected<void> writeOnlinePage(const PublisherSettings& settings, const QString& address)
 {
     return writePage(settings.page.file, onlinePage(linkHost(address, settings.address.family),
                                                     settings.page.email, defaultBanner()));
 }
 
-std::optional<QString> writeOfflinePage(const PublisherSettings& settings)
+Expected<void> writeOfflinePage(const PublisherSettings& settings)
 {
     return writePage(settings.page.file, offlinePage(settings.page.email));
 }

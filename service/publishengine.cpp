@@ -203,8 +203,8 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
                 m_events.report(events::AddressFound{found, previous});
         }
         if (changed || publishAnyway) {
-            if (const auto error = m_work.writeOnlinePage(m_settings, round)) {
-                m_events.report(events::PageNotWritten{*error});
+            if (const auto written = m_work.writeOnlinePage(m_settings, round); !written) {
+                m_events.report(events::PageNotWritten{written.error()});
                 if (m_mode == Mode::Once)
                     return finish(1);
             } else {
@@ -483,8 +483,8 @@ void PublishEngine::stop(const QString& why)
         });
         m_ports.reset();
     }
-    if (const auto error = m_work.writeOfflinePage(m_settings)) {
-        m_events.report(events::PageNotWritten{*error});
+    if (const auto written = m_work.writeOfflinePage(m_settings); !written) {
+        m_events.report(events::PageNotWritten{written.error()});
         ++m_failures;
     } else {
         for (auto& [name, target] : m_targets) {

@@ -49,16 +49,16 @@ std::shared_ptr<PortKeeper> ServiceWork::openPortKeeper(const router::RouterOpti
     return std::make_shared<RouterPorts>(options);
 }
 
-std::optional<QString> ServiceWork::writeOnlinePage(const PublisherSettings& settings,
-                                                    const AddressRound& published)
+Expected<void> ServiceWork::writeOnlinePage(const PublisherSettings& settings,
+                                            const AddressRound& published)
 {
     for (const FamilyAddress& found : published.families)
         if (!found.address.isEmpty())
             return quendle::writeOnlinePage(settings, found.address);
-    return QStringLiteral("no address to publish");
+    return Unexpected(QStringLiteral("no address to publish"));
 }
 
-std::optional<QString> ServiceWork::writeOfflinePage(const PublisherSettings& settings)
+Expected<void> ServiceWork::writeOfflinePage(const PublisherSettings& settings)
 {
     return quendle::writeOfflinePage(settings);
 }

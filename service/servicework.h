@@ -13,9 +13,9 @@ public:
                                const std::atomic<bool>* cancel) override;
     std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) override;
     std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) override;
-    std::optional<QString> writeOnlinePage(const PublisherSettings& settings,
-                                           const AddressRound& published) override;
-    std::optional<QString> writeOfflinePage(const PublisherSettings& settings) override;
+    Expected<void> writeOnlinePage(const PublisherSettings& settings,
+                                   const AddressRound& published) override;
+    Expected<void> writeOfflinePage(const PublisherSettings& settings) override;
 };
 
 } // namespace quendle

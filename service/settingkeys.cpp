@@ -1,5 +1,6 @@
 #include "service/settingkeys.h"
 
+#include "base/controlcharacters.h"
 #include "service/addresslookup.h"
 #include "service/configreader.h"
 #include "service/secretfile.h"
@@ -15,7 +16,7 @@ namespace quendle::settingkeys {
 
 namespace {
 
-using Result = std::optional<QString>;
+using Result = Expected<void>;
 
 const QStringList kPasswordKeys{QStringLiteral("password"), QStringLiteral("password_file"),
                                 QStringLiteral("credential")};
@@ -25,36 +26,28 @@ Result number(const QString& value, double lowest, double highest, double& targe
     bool ok = false;
     const double parsed = value.toDouble(&ok);
     if (!ok || !std::isfinite(parsed) || parsed < lowest || parsed > highest)
-        return QStringLiteral("must be a number of %1 from %2 to %3")
-            .arg(QLatin1String(unit))
-            .arg(lowest)
-            .arg(highest);
+        return Unexpected(QStringLiteral("must be a number of %1 from %2 to %3")
+                              .arg(QLatin1String(unit))
+                              .arg(lowest)
+                              .arg(highest));
     target = parsed;
-    return std::nullopt;
+    return {};
 }
 
 Result absolutePath(const QString& value, QString& target)
 {
     if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
-        return QStringLiteral("must be the absolute path of a file");
+        return Unexpected(QStringLiteral("must be the absolute path of a file"));
     target = QDir::cleanPath(value);
-    return std::nullopt;
-}
-
-bool hasControlCharacter(const QString& text)
-{
-    for (const QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    return false;
+    return {};
 }
 
 Result notEmpty(const QString& value, QString& target)
 {
     if (value.isEmpty())
-        return QStringLiteral("must not be empty");
+        return Unexpected(QStringLiteral("must not be empty"));
     target = value;
-    return std::nullopt;
+    return {};
 }
 
 TargetSettings& target(PublisherSettings& settings)
@@ -67,7 +60,7 @@ TargetSettings& target(PublisherSettings& settings)
 Result pageEmail(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
     settings.page.email = value;
-    return std::nullopt;
+    return {};
 }
 
 Result pageFile(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -83,14 +76,14 @@ Result addressSources(PublisherSettings& settings, const QString& value, const F
     for (const QString& part : value.split(QLatin1Char(','))) {
         const QString source = part.trimmed();
         if (!addressSourceNames().contains(source))
-            return QStringLiteral("unknown source \"%1\"; known sources: %2")
-                .arg(source, addressSourceNames().join(QStringLiteral(", ")));
+            return Unexpected(QStringLiteral("unknown source \"%1\"; known sources: %2")
+                                  .arg(source, addressSourceNames().join(QStringLiteral(", "))));
         if (sources.contains(source))
-            return QStringLiteral("source \"%1\" is named twice").arg(source);
+            return Unexpected(QStringLiteral("source \"%1\" is named twice").arg(source));
         sources << source;
     }
     settings.address.sources = sources;
-    return std::nullopt;
+    return {};
 }
 
 Result addressFamily(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -100,8 +93,8 @@ Result addressFamily(PublisherSettings& settings, const QString& value, const Fi
     else if (value == QLatin1String("ipv6"))
         settings.address.family = AddressFamily::Ipv6;
     else
-        return QStringLiteral("must be ipv4 or ipv6");
-    return std::nullopt;
+        return Unexpected(QStringLiteral("must be ipv4 or ipv6"));
+    return {};
 }
 
 Result addressInterface(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -110,9 +103,9 @@ Result addressInterface(PublisherSettings& settings, const QString& value, const
     if (value.isEmpty() || value.size() > kLongestInterfaceName ||
         value.contains(QLatin1Char('/')) || value.contains(QLatin1Char(' ')) ||
         hasControlCharacter(value))
-        return QStringLiteral("must be an interface name such as eth0");
+        return Unexpected(QStringLiteral("must be an interface name such as eth0"));
     settings.address.interfaceName = value;
-    return std::nullopt;
+    return {};
 }
 
 Result addressWeb(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -121,9 +114,9 @@ Result addressWeb(PublisherSettings& settings, const QString& value, const FileF
     const QString scheme = url.scheme();
     if (!url.isValid() || url.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-        return QStringLiteral("must be an http:// or https:// address");
+        return Unexpected(QStringLiteral("must be an http:// or https:// address"));
     settings.address.webUrl = value;
-    return std::nullopt;
+    return {};
 }
 
 Result addressCheck(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -142,13 +135,14 @@ Result listOf(const QString& value, QList<Part>& target,
     for (const QString& text : value.split(QLatin1Char(','))) {
         const std::optional<Part> part = take(text.trimmed());
         if (!part)
-            return QStringLiteral("\"%1\" is not %2").arg(text.trimmed(), QLatin1String(expected));
+            return Unexpected(
+                QStringLiteral("\"%1\" is not %2").arg(text.trimmed(), QLatin1String(expected)));
         if (parts.contains(*part))
-            return QStringLiteral("\"%1\" is named twice").arg(text.trimmed());
+            return Unexpected(QStringLiteral("\"%1\" is named twice").arg(text.trimmed()));
         parts << *part;
     }
     target = parts;
-    return std::nullopt;
+    return {};
 }
 
 std::optional<router::Protocol> protocolNamed(const QString& text)
@@ -176,9 +170,10 @@ Result routerUrl(PublisherSettings& settings, const QString& value, const FileFa
     // The UPnP library fetches plain http:// only, as UPnP devices serve it.
     const QUrl url(value, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty() || url.scheme() != QLatin1String("http"))
-        return QStringLiteral("must be the http:// address of the router's device description");
+        return Unexpected(
+            QStringLiteral("must be the http:// address of the router's device description"));
     settings.router.descriptionUrl = value;
-    return std::nullopt;
+    return {};
 }
 
 Result routerForward(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -207,9 +202,9 @@ Result targetHost(PublisherSettings& settings, const QString& value, const FileF
     // The transfer component's own reading, so that the file accepts exactly what it speaks.
     const ServerAddressResult parsed = parseServerAddress(value);
     if (!parsed.address)
-        return parsed.problem;
+        return Unexpected(parsed.problem);
     target(settings).host = value;
-    return std::nullopt;
+    return {};
 }
 
 Result targetUser(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -220,57 +215,58 @@ Result targetUser(PublisherSettings& settings, const QString& value, const FileF
 Result targetPassword(PublisherSettings& settings, const QString& value, const FileFacts& file)
 {
     if (file.openToOthers)
-        return QStringLiteral(
-                   "%1 can be read or changed by group or others, and it holds a password; "
-                   "run chmod 600 %1")
-            .arg(file.path);
+        return Unexpected(
+            QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
+                           "run chmod 600 %1")
+                .arg(file.path));
     return notEmpty(value, target(settings).password);
 }
 
 Result targetPasswordFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
     QString path;
-    if (const auto error = absolutePath(value, path))
-        return error;
+    if (const auto checked = absolutePath(value, path); !checked)
+        return checked;
     const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
     if (!read.error.isEmpty())
-        return read.error;
+        return Unexpected(read.error);
     target(settings).password = read.secret;
-    return std::nullopt;
+    return {};
 }
 
 Result targetCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
     if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String(".") ||
         value == QLatin1String(".."))
-        return QStringLiteral("must be the name of a credential, without a /");
+        return Unexpected(QStringLiteral("must be the name of a credential, without a /"));
     const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     if (directory.isEmpty())
-        return QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
-                              "with LoadCredential=");
+        return Unexpected(
+            QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
+                           "with LoadCredential="));
     // systemd makes the directory readable by the service alone, whatever the file's mode.
     const SecretRead read = readSecretFile(QDir(directory).filePath(value), SecretCheck::AnyMode);
     if (!read.error.isEmpty())
-        return read.error;
+        return Unexpected(read.error);
     target(settings).password = read.secret;
-    return std::nullopt;
+    return {};
 }
 
 Result targetDirectory(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
     if (hasControlCharacter(value))
-        return QStringLiteral("must not hold control characters");
+        return Unexpected(QStringLiteral("must not hold control characters"));
     target(settings).directory = value;
-    return std::nullopt;
+    return {};
 }
 
 Result targetName(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
     if (value.isEmpty() || value.contains(QLatin1Char('/')) || hasControlCharacter(value) ||
         value == QLatin1String(".") || value == QLatin1String(".."))
-        return QStringLiteral("must be a file name without a /");
+        return Unexpected(QStringLiteral("must be a file name without a /"));
     target(settings).remoteName = value;
-    return std::nullopt;
+    return {};
 }
 
 std::optional<SectionProblem> finishTarget(const QSet<QString>& keysGiven)

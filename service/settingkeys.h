@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/expected.h"
 #include "service/publishersettings.h"
 
 #include <QHash>
@@ -20,8 +21,8 @@ struct FileFacts
 };
 
 // Stores a key's value, or says what is wrong with it.
-using ApplyKey = std::optional<QString> (*)(PublisherSettings&, const QString& value,
-                                            const FileFacts& file);
+using ApplyKey = Expected<void> (*)(PublisherSettings&, const QString& value,
+                                    const FileFacts& file);
 
 struct KeyRule
 {

@@ -60,22 +60,18 @@ NatpmpGateway::NatpmpGateway(std::unique_ptr<Session> session, std::chrono::mill
 
 NatpmpGateway::~NatpmpGateway() = default;
 
-NatpmpGateway::Opening NatpmpGateway::open(std::chrono::milliseconds wait)
+Expected<std::unique_ptr<NatpmpGateway>> NatpmpGateway::open(std::chrono::milliseconds wait)
 {
     auto session = std::make_unique<Session>();
-    Opening opening;
     const int code = initnatpmp(&session->natpmp, 0, 0);
     const int error = errno;
-    if (code == 0) {
-        opening.gateway.reset(new NatpmpGateway(std::move(session), wait));
-        return opening;
-    }
+    if (code == 0)
+        return std::unique_ptr<NatpmpGateway>(new NatpmpGateway(std::move(session), wait));
     // The session's end closes the socket initnatpmp() may have left open.
-    opening.problem = code == NATPMP_ERR_CANNOTGETGATEWAY
+    return Unexpected(code == NATPMP_ERR_CANNOTGETGATEWAY
                           ? QStringLiteral("this machine has no default gateway to ask")
                           : QStringLiteral("the request could not be prepared: %1")
-                                .arg(QString::fromLocal8Bit(std::strerror(error)));
-    return opening;
+                                .arg(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 QString NatpmpGateway::gatewayAddress() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/router/routeroptions.h"
+#include "base/expected.h"
 
 #include <QString>
 
@@ -29,8 +30,7 @@ struct NatpmpReply
 class NatpmpGateway
 {
 public:
-    struct Opening;
-    static Opening open(std::chrono::milliseconds wait);
+    static Expected<std::unique_ptr<NatpmpGateway>> open(std::chrono::milliseconds wait);
 
     ~NatpmpGateway();
     NatpmpGateway(const NatpmpGateway&) = delete;
@@ -51,12 +51,6 @@ private:
 
     std::unique_ptr<Session> m_session;
     std::chrono::milliseconds m_wait;
-};
-
-struct NatpmpGateway::Opening
-{
-    std::unique_ptr<NatpmpGateway> gateway; // null: none to ask
-    QString problem;
 };
 
 } // namespace quendle::router

@@ -96,18 +96,18 @@ bool PortMapper::findGateway(QList<MappingNote>& notes)
     QStringList problems;
     for (const Protocol protocol : m_options.protocols) {
         if (protocol == Protocol::Upnp) {
-            UpnpGateway::Search search = UpnpGateway::find(m_options);
-            m_upnp = std::move(search.gateway);
-            if (m_upnp)
+            auto found = UpnpGateway::find(m_options);
+            if (found) {
+                m_upnp = std::move(found).value();
                 break;
-            problems << QStringLiteral("%1: %2").arg(protocolName(protocol), search.problem);
+            }
+            problems << QStringLiteral("%1: %2").arg(protocolName(protocol), found.error());
         } else {
-            NatpmpGateway::Opening opening = NatpmpGateway::open(m_options.natpmpWait);
+            auto opened = NatpmpGateway::open(m_options.natpmpWait);
             // The gateway must answer before mappings are asked of it; its epoch comes along.
-            const NatpmpReply reply =
-                opening.gateway ? opening.gateway->publicAddress() : NatpmpReply{};
-            if (opening.gateway && reply.answered) {
-                m_natpmp = std::move(opening.gateway);
+            const NatpmpReply reply = opened ? (*opened)->publicAddress() : NatpmpReply{};
+            if (opened && reply.answered) {
+                m_natpmp = std::move(opened).value();
                 // Back after it stopped answering: its epoch tells whether it restarted.
                 const auto now = Clock::now();
                 if (m_epochAt != Clock::time_point{} &&
@@ -118,8 +118,8 @@ bool PortMapper::findGateway(QList<MappingNote>& notes)
                 m_epochAt = now;
                 break;
             }
-            problems << QStringLiteral("%1: %2").arg(
-                protocolName(protocol), opening.gateway ? reply.text : opening.problem);
+            problems << QStringLiteral("%1: %2").arg(protocolName(protocol),
+                                                     opened ? reply.text : opened.error());
         }
     }
     if (m_upnp || m_natpmp) {

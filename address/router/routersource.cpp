@@ -25,22 +25,22 @@ const QString kNoOutsideAddress =
 
 void judge(Attempt& attempt, const QString& answer)
 {
-    if (const auto problem = whyNotReachable(answer))
-        attempt.problem = *problem;
+    if (const auto address = reachableAddress(answer))
+        attempt.address = *address;
     else
-        attempt.address = answer;
+        attempt.problem = address.error();
 }
 
 Attempt askUpnp(const RouterOptions& options)
 {
     Attempt attempt{Protocol::Upnp, protocolName(Protocol::Upnp), {}, {}, {}};
-    const UpnpGateway::Search search = UpnpGateway::find(options);
-    if (!search.gateway) {
-        attempt.said = attempt.problem = search.problem;
+    const auto gateway = UpnpGateway::find(options);
+    if (!gateway) {
+        attempt.said = attempt.problem = gateway.error();
         return attempt;
     }
-    attempt.where = search.gateway->where();
-    const UpnpReply reply = search.gateway->externalAddress();
+    attempt.where = (*gateway)->where();
+    const UpnpReply reply = (*gateway)->externalAddress();
     if (!reply.ok()) {
         attempt.said = reply.unreachable() ? reply.text : QStringLiteral("answered ") + reply.text;
         attempt.problem =
@@ -56,19 +56,19 @@ Attempt askUpnp(const RouterOptions& options)
 Attempt askNatpmp(const RouterOptions& options, const std::atomic<bool>* cancel)
 {
     Attempt attempt{Protocol::Natpmp, protocolName(Protocol::Natpmp), {}, {}, {}};
-    const NatpmpGateway::Opening opening = NatpmpGateway::open(options.natpmpWait);
-    if (!opening.gateway) {
-        attempt.said = attempt.problem = opening.problem;
+    const auto gateway = NatpmpGateway::open(options.natpmpWait);
+    if (!gateway) {
+        attempt.said = attempt.problem = gateway.error();
         return attempt;
     }
-    attempt.where = opening.gateway->where();
-    const NatpmpReply reply = opening.gateway->publicAddress(cancel);
+    attempt.where = (*gateway)->where();
+    const NatpmpReply reply = (*gateway)->publicAddress(cancel);
     if (!reply.ok()) {
         attempt.said = reply.answered ? QStringLiteral("answered ") + reply.text : reply.text;
         attempt.problem = reply.noOutsideAddress
                               ? kNoOutsideAddress
                               : QStringLiteral("the gateway %1: %2")
-                                    .arg(opening.gateway->gatewayAddress(), reply.text);
+                                    .arg((*gateway)->gatewayAddress(), reply.text);
         return attempt;
     }
     attempt.said = QStringLiteral("answered %1").arg(reply.address);
@@ -95,24 +95,11 @@ QString protocolName(Protocol protocol)
     return protocol == Protocol::Upnp ? QStringLiteral("UPnP IGD") : QStringLiteral("NAT-PMP");
 }
 
-std::optional<QString> whyNotReachable(const QString& answer)
+Expected<QString> reachableAddress(const QString& answer)
 {
     if (answer.isEmpty())
-        return kNoOutsideAddress;
-    const auto address = canonicalAddress(answer, AddressFamily::Ipv4);
-    if (!address)
-        return QStringLiteral("the router's answer \"%1\" is not an IPv4 address").arg(answer);
-    const auto range = specialUseRange(*address);
-    if (!range)
-        return std::nullopt;
-    const QString kind = QStringLiteral("%1, %2").arg(range->purpose, range->cidr);
-    if (range->behindNat)
-        return QStringLiteral("the router's own outside address %1 is not public (%2): this "
-                              "line is behind another NAT, so visitors cannot reach it")
-            .arg(*address, kind);
-    return QStringLiteral("the router's outside address %1 is not public (%2): visitors cannot "
-                          "reach it")
-        .arg(*address, kind);
+        return Unexpected(kNoOutsideAddress);
+    return publicIpv4(answer, AddressTeller::Router);
 }
 
 SourceAnswer routerAddress(const RouterOptions& options, const std::atomic<bool>* cancel)

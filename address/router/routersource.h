@@ -2,6 +2,7 @@
 
 #include "address/router/routeroptions.h"
 #include "address/sourceanswer.h"
+#include "base/expected.h"
 
 #include <atomic>
 
@@ -12,7 +13,7 @@ namespace quendle::router {
 // answer: the reason says what it means for visitors. `steps` tells what each protocol said.
 SourceAnswer routerAddress(const RouterOptions& options, const std::atomic<bool>* cancel = nullptr);
 
-// Why `answer`, the router's outside address, is not one visitors can reach; none when it is.
-std::optional<QString> whyNotReachable(const QString& answer);
+// `answer`, the router's outside address, when visitors can reach it; else why they cannot.
+Expected<QString> reachableAddress(const QString& answer);
 
 } // namespace quendle::router

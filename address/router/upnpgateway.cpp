@@ -80,28 +80,26 @@ UpnpGateway::UpnpGateway(std::unique_ptr<Device> device) : m_device(std::move(de
 
 UpnpGateway::~UpnpGateway() = default;
 
-UpnpGateway::Search UpnpGateway::find(const RouterOptions& options)
+Expected<std::unique_ptr<UpnpGateway>> UpnpGateway::find(const RouterOptions& options)
 {
     auto device = std::make_unique<Device>();
     auto fromUrl = [&device](const QString& url) {
         return UPNP_GetIGDFromUrl(url.toUtf8().constData(), &device->urls, &device->data,
                                   device->lanAddress, sizeof device->lanAddress) == 1;
     };
-    Search search;
+    auto gateway = [&device] {
+        return std::unique_ptr<UpnpGateway>(new UpnpGateway(std::move(device)));
+    };
     if (!options.descriptionUrl.isEmpty()) {
         if (fromUrl(options.descriptionUrl))
-            search.gateway.reset(new UpnpGateway(std::move(device)));
-        else
-            search.problem = QStringLiteral("no gateway description at %1: the router does not "
-                                            "answer there, or not as an Internet gateway")
-                                 .arg(options.descriptionUrl);
-        return search;
+            return gateway();
+        return Unexpected(QStringLiteral("no gateway description at %1: the router does not "
+                                         "answer there, or not as an Internet gateway")
+                              .arg(options.descriptionUrl));
     }
     if (const QString url = remembered(); !url.isEmpty()) {
-        if (fromUrl(url)) {
-            search.gateway.reset(new UpnpGateway(std::move(device)));
-            return search;
-        }
+        if (fromUrl(url))
+            return gateway();
         device = std::make_unique<Device>();
     }
 
@@ -109,14 +107,12 @@ UpnpGateway::Search UpnpGateway::find(const RouterOptions& options)
     const int waitMs = static_cast<int>(options.discoveryWait.count());
     UPNPDev* devices = upnpDiscoverDevices(kGatewayTypes, waitMs, nullptr, nullptr,
                                            UPNP_LOCAL_PORT_ANY, 0, kMulticastTtl, &error, 1);
-    if (!devices) {
-        search.problem =
+    if (!devices)
+        return Unexpected(
             error == UPNPDISCOVER_SOCKET_ERROR
                 ? QStringLiteral("the discovery could not be sent (no network to send it on)")
                 : QStringLiteral("no device answered the discovery within %1 s")
-                      .arg(static_cast<double>(waitMs) / 1000.0);
-        return search;
-    }
+                      .arg(static_cast<double>(waitMs) / 1000.0));
     const int found = UPNP_GetValidIGD(devices, &device->urls, &device->data, device->lanAddress,
                                        sizeof device->lanAddress);
     freeUPNPDevlist(devices);
@@ -124,15 +120,12 @@ UpnpGateway::Search UpnpGateway::find(const RouterOptions& options)
         // A gateway that calls itself not connected still says why in its answer to
         // GetExternalIPAddress, which is what people need to see.
         remember(QString::fromUtf8(device->urls.rootdescURL));
-        search.gateway.reset(new UpnpGateway(std::move(device)));
-    } else {
-        search.problem = found == 3
-                             ? QStringLiteral("a UPnP device answered, but none is an Internet "
-                                              "gateway")
-                             : QStringLiteral("the devices that answered the discovery gave no "
-                                              "usable description");
+        return gateway();
     }
-    return search;
+    return Unexpected(found == 3 ? QStringLiteral("a UPnP device answered, but none is an Internet "
+                                                  "gateway")
+                                 : QStringLiteral("the devices that answered the discovery gave no "
+                                                  "usable description"));
 }
 
 QString UpnpGateway::descriptionUrl() const

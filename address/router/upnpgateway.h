@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/router/routeroptions.h"
+#include "base/expected.h"
 
 #include <QString>
 
@@ -25,11 +26,10 @@ struct UpnpReply
 class UpnpGateway
 {
 public:
-    struct Search;
     // The gateway at `options.descriptionUrl`; without one, the gateway an earlier search in this
     // process found, if it still answers, else one found by discovery within
     // `options.discoveryWait`.
-    static Search find(const RouterOptions& options);
+    static Expected<std::unique_ptr<UpnpGateway>> find(const RouterOptions& options);
 
     ~UpnpGateway();
     UpnpGateway(const UpnpGateway&) = delete;
@@ -51,12 +51,6 @@ private:
     struct Device;
     explicit UpnpGateway(std::unique_ptr<Device> device);
     std::unique_ptr<Device> m_device;
-};
-
-struct UpnpGateway::Search
-{
-    std::unique_ptr<UpnpGateway> gateway; // null: none found
-    QString problem;                      // why none was found
 };
 
 } // namespace quendle::router

@@ -34,8 +34,8 @@ int main(int argc, char* argv[])
     const QByteArray page =
         quendle::onlinePage(QStringLiteral("127.0.0.1"), QStringLiteral("webmaster@example.com"),
                             quendle::defaultBanner());
-    if (const auto error = quendle::replaceFile(pagePath, page)) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
+    if (const auto written = quendle::replaceFile(pagePath, page); !written) {
+        std::fprintf(stderr, "%s\n", qPrintable(written.error()));
         return 1;
     }
 

@@ -1,7 +1,10 @@
 #include "address/interfacesource.h"
 #include "address/ipaddresstext.h"
-#include "address/websource.h"
+#include "address/web/websource.h"
+#include "testcertificates.h"
 #include "testhttpecho.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -36,13 +39,13 @@ TEST(WebAnswer, IsOneAddressOfTheFamilyWithBlanksAroundIt)
         {"", V4, ""},
     };
     for (const Row& row : rows) {
-        const ParsedAnswer parsed = addressFromBody(row.body, row.family);
-        EXPECT_EQ(parsed.address, row.address) << row.body.toStdString();
-        EXPECT_EQ(parsed.error.isEmpty(), !row.address.isEmpty()) << row.body.toStdString();
+        const auto parsed = addressFromBody(row.body, row.family);
+        EXPECT_EQ(parsed.value_or({}), row.address) << row.body.toStdString();
+        EXPECT_EQ(parsed.error().isEmpty(), !row.address.isEmpty()) << row.body.toStdString();
     }
-    EXPECT_EQ(addressFromBody("", V4).error, "the answer is empty");
+    EXPECT_EQ(addressFromBody("", V4).error(), "the answer is empty");
     EXPECT_EQ(
-        addressFromBody("<html><body>Your address is 192.0.2.7</body></html>\n", V4).error,
+        addressFromBody("<html><body>Your address is 192.0.2.7</body></html>\n", V4).error(),
         "the answer is not one IPv4 address: \"<html><body>Your address is 192.0.2.7</b...\"");
     EXPECT_EQ(linkHost("2001:db8::7", V6), "[2001:db8::7]");
     EXPECT_EQ(linkHost("192.0.2.7", V4), "192.0.2.7");
@@ -54,15 +57,90 @@ TEST(WebSource, FetchesTheAnswerAndSaysWhyItHasNone)
     ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
 
     EXPECT_EQ(webAddress(echo.url(), V4).error, "the server answered HTTP 404");
-    echo.setAnswer("198.51.100.20\n");
+    echo.setAnswer("81.2.69.160\n");
     const SourceAnswer answer = webAddress(echo.url(), V4);
-    EXPECT_EQ(answer.address, "198.51.100.20");
+    EXPECT_EQ(answer.address, "81.2.69.160");
     EXPECT_EQ(answer.origin, echo.url());
     EXPECT_TRUE(answer.ok());
     echo.setAnswer(QByteArray(5000, '1'));
     EXPECT_EQ(webAddress(echo.url(), V4).error, "the answer is longer than an address");
     // The echo listens on IPv4 only: asked over IPv6 it cannot be reached.
     EXPECT_FALSE(webAddress(QString(echo.url()).replace("127.0.0.1", "[::1]"), V6).ok());
+}
+
+TEST(WebSource, AnAnswerVisitorsCannotReachIsRefusedWithItsRange)
+{
+    TestHttpEcho echo;
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+    const QString unreachable = ": visitors cannot reach it";
+    const QString inside = ": the echo sees this machine from inside a private network, so "
+                           "visitors cannot reach it";
+    const struct
+    {
+        QByteArray answer;
+        QString error;
+    } rows[] = {
+        {"0.0.0.0", "0.0.0.0 is not public (\"this network\", 0.0.0.0/8)" + unreachable},
+        {"127.0.0.1", "127.0.0.1 is not public (loopback, 127.0.0.0/8)" + unreachable},
+        {"192.168.1.5", "192.168.1.5 is not public (private, 192.168.0.0/16)" + inside},
+        {"100.64.12.34", "100.64.12.34 is not public (carrier-grade NAT, 100.64.0.0/10)" + inside},
+        {"255.255.255.255", "255.255.255.255 is not public (reserved, 240.0.0.0/4)" + unreachable},
+        {"203.0.113.9", "203.0.113.9 is not public (documentation, 203.0.113.0/24)" + unreachable},
+    };
+    for (const auto& row : rows) {
+        echo.setAnswer(row.answer);
+        const SourceAnswer answer = webAddress(echo.url(), V4);
+        EXPECT_EQ(answer.address, "");
+        EXPECT_EQ(answer.error, "the web echo's answer " + row.error);
+    }
+}
+
+TEST(WebSource, FollowsAtMostThreeRedirectsToHttpAndNamesTheLast)
+{
+    TestHttpEcho echo;
+    TestHttpEcho inside;
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+    ASSERT_TRUE(inside.running()) << inside.startError().toStdString();
+    echo.setAnswer("81.2.69.160");
+
+    const SourceAnswer three = webAddress(echo.urlAfterRedirects(3), V4);
+    EXPECT_EQ(three.address, "81.2.69.160") << three.error.toStdString();
+    EXPECT_EQ(three.origin, echo.url() + ", redirected from " + echo.urlAfterRedirects(3));
+    const SourceAnswer four = webAddress(echo.urlAfterRedirects(4), V4);
+    EXPECT_EQ(four.address, "");
+    EXPECT_EQ(four.error, "the echo redirected more than 3 times");
+
+    // A redirect to an echo on the local network gets that echo's private answer: refused.
+    inside.setAnswer("192.168.1.5");
+    echo.redirectTo(inside.url());
+    const SourceAnswer redirected = webAddress(echo.url(), V4);
+    EXPECT_EQ(redirected.address, "");
+    EXPECT_TRUE(redirected.error.startsWith("the web echo's answer 192.168.1.5 is not public"))
+        << redirected.error.toStdString();
+    EXPECT_EQ(redirected.origin, inside.url() + ", redirected from " + echo.url());
+
+    echo.redirectTo("ftp://127.0.0.1/ip");
+    EXPECT_EQ(webAddress(echo.url(), V4).error,
+              "the echo redirected to ftp://127.0.0.1/ip, which is neither http nor https");
+}
+
+TEST(WebSource, AnHttpsEchoIsTrustedThroughTheProgramsTrustStore)
+{
+    const TestCertificates& certificates = TestCertificates::shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    const TestCertificates::Pair pair = certificates.localhost();
+    TestHttpEcho echo("127.0.0.1", {}, &pair);
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+    echo.setAnswer("81.2.69.160");
+
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.unrelatedAuthority()));
+    qputenv("SSL_CERT_DIR", "/nonexistent");
+    EXPECT_EQ(webAddress(echo.url(), V4).address, "");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.authority()));
+    const SourceAnswer trusted = webAddress(echo.url(), V4);
+    qunsetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_DIR");
+    EXPECT_EQ(trusted.address, "81.2.69.160") << trusted.error.toStdString();
 }
 
 // /proc/net/if_inet6: address, index, prefix length, scope, flags, name.

@@ -53,22 +53,22 @@ TEST(PublicAddress, TheSpecialUseRangesAndTheirEdges)
 
 TEST(PublicAddress, TheRoutersAnswerIsJudgedWithAReasonForPeople)
 {
-    EXPECT_EQ(router::whyNotReachable("11.22.33.44"), std::nullopt);
-    EXPECT_EQ(router::whyNotReachable("100.72.1.9"),
+    EXPECT_EQ(router::reachableAddress("11.22.33.44").value_or({}), "11.22.33.44");
+    EXPECT_EQ(router::reachableAddress("100.72.1.9").error(),
               "the router's own outside address 100.72.1.9 is not public (carrier-grade NAT, "
               "100.64.0.0/10): this line is behind another NAT, so visitors cannot reach it");
-    EXPECT_EQ(router::whyNotReachable("192.168.0.2"),
+    EXPECT_EQ(router::reachableAddress("192.168.0.2").error(),
               "the router's own outside address 192.168.0.2 is not public (private, "
               "192.168.0.0/16): this line is behind another NAT, so visitors cannot reach it");
-    EXPECT_EQ(router::whyNotReachable("169.254.3.3"),
+    EXPECT_EQ(router::reachableAddress("169.254.3.3").error(),
               "the router's outside address 169.254.3.3 is not public (link-local, "
               "169.254.0.0/16): visitors cannot reach it");
-    EXPECT_EQ(router::whyNotReachable(""),
+    EXPECT_EQ(router::reachableAddress("").error(),
               "the router reports no outside address: its own line is most likely behind another "
               "NAT (such as the provider's carrier-grade NAT), so visitors cannot reach it");
-    EXPECT_EQ(router::whyNotReachable("011.22.33.44"),
+    EXPECT_EQ(router::reachableAddress("011.22.33.44").error(),
               "the router's answer \"011.22.33.44\" is not an IPv4 address");
-    EXPECT_EQ(router::whyNotReachable("0.0.0.0"),
+    EXPECT_EQ(router::reachableAddress("0.0.0.0").error(),
               "the router's outside address 0.0.0.0 is not public (\"this network\", 0.0.0.0/8): "
               "visitors cannot reach it");
 }

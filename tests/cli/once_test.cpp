@@ -21,7 +21,7 @@ protected:
         ASSERT_TRUE(server.running()) << server.startError().toStdString();
         ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
         server.makeDirectory("/www");
-        echo.setAnswer("192.0.2.7\n");
+        echo.setAnswer("11.22.33.44\n");
     }
 
     QByteArray webSource(const QByteArray& family = "ipv4") const
@@ -39,7 +39,7 @@ TEST_F(OnceTest, OnceAndOfflinePublishTheWindowsPagesByteForByte)
     writeConfig(webSource(), targetFor("home", server.host()));
     const Run once = run({"once"});
     EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
-    const QByteArray online = onlinePage("192.0.2.7", "me@example.org", defaultBanner());
+    const QByteArray online = onlinePage("11.22.33.44", "me@example.org", defaultBanner());
     EXPECT_EQ(remotePage(server), online);
     EXPECT_EQ(readWholeFile(pagePath()), online);
     EXPECT_TRUE(
@@ -74,7 +74,7 @@ TEST_F(OnceTest, EachFailingTargetIsNamedWithTheServersReplyAndTheOthersStillGet
                                  "name = other.htm\n");
     const Run once = run({"--verbose", "once"});
     EXPECT_EQ(once.exitCode, 1);
-    EXPECT_EQ(remotePage(server), onlinePage("192.0.2.7", "me@example.org", defaultBanner()));
+    EXPECT_EQ(remotePage(server), onlinePage("11.22.33.44", "me@example.org", defaultBanner()));
     EXPECT_TRUE(once.err.contains(
         QRegularExpression("refused: Unable to connect to the specified host: .*530")))
         << once.err.toStdString();
@@ -103,7 +103,7 @@ TEST_F(OnceTest, AFileSizeLimitFailsThePageWriteWithAMessage)
 
 TEST_F(OnceTest, WithoutAnAddressNothingIsUploaded)
 {
-    echo.setAnswer("<html>Your address: 192.0.2.7</html>");
+    echo.setAnswer("<html>Your address: 11.22.33.44</html>");
     writeConfig("[address]\nsources = interface, web\ninterface = nosuch0\nweb = " +
                     echo.url().toUtf8() + "\n",
                 targetFor("home", server.host()));
@@ -115,9 +115,9 @@ TEST_F(OnceTest, WithoutAnAddressNothingIsUploaded)
 
     const Run address = run({"address"});
     EXPECT_EQ(address.exitCode, 1);
-    echo.setAnswer("192.0.2.8");
+    echo.setAnswer("11.22.33.45");
     EXPECT_EQ(run({"address"}).out, "interface: no answer: interface nosuch0 has no IPv4 address\n"
-                                    "web: 192.0.2.8 (" +
+                                    "web: 11.22.33.45 (" +
                                         echo.url() + ")\n");
     EXPECT_EQ(server.loginCount(), 0);
 }

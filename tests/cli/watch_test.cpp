@@ -29,7 +29,7 @@ protected:
         ASSERT_TRUE(server.running()) << server.startError().toStdString();
         ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
         server.makeDirectory("/www");
-        echo.setAnswer("192.0.2.7\n");
+        echo.setAnswer("11.22.33.44\n");
     }
 
     QByteArray fastWebSource() const
@@ -51,14 +51,14 @@ TEST_F(WatchTest, FollowsTheAddressRefreshesOnOneLoginAndLeavesTheOfflinePage)
 {
     writeConfig(fastWebSource(), targetFor("home", server.host()));
     startWatch();
-    ASSERT_TRUE(serverHas(online("192.0.2.7"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
 
-    echo.setAnswer("198.51.100.9");
+    echo.setAnswer("81.2.69.160");
     QElapsedTimer sinceChange;
     sinceChange.start();
-    ASSERT_TRUE(serverHas(online("198.51.100.9"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("81.2.69.160"))) << watchLog().toStdString();
     EXPECT_LT(sinceChange.elapsed(), 10000);
-    EXPECT_TRUE(watchLog().contains("address changed: 192.0.2.7 → 198.51.100.9 (web)"));
+    EXPECT_TRUE(watchLog().contains("address changed: 11.22.33.44 → 81.2.69.160 (web)"));
 
     // The address stays; the refresh uploads the page again.
     const int uploads = server.uploadCount();
@@ -80,7 +80,7 @@ TEST_F(WatchTest, ARefusedLoginIsLoggedOnceAndNotRetriedWhileOthersGoOn)
     writeConfig(fastWebSource(), targetFor("wrong", server.host(), "not the password") +
                                      targetFor("home", server.host()));
     startWatch();
-    ASSERT_TRUE(serverHas(online("192.0.2.7"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
     // Past two refreshes of the good target: the refused one was never asked again.
     const int uploads = server.uploadCount();
     ASSERT_TRUE(waitFor([&] { return server.uploadCount() >= uploads + 2; }, 15000));
@@ -111,11 +111,11 @@ TEST_F(WatchTest, HangupReloadsAndABadFileKeepsThePreviousConfiguration)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("JOURNAL_STREAM", QString("%1:%2").arg(facts.st_dev).arg(facts.st_ino));
     startWatch({}, environment);
-    ASSERT_TRUE(serverHas(online("192.0.2.7"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
 
     writeConfig(fastWebSource(), targetFor("home", server.host()), "new@example.org");
     sendToWatch(SIGHUP);
-    ASSERT_TRUE(serverHas(online("192.0.2.7", "new@example.org"))) << watchLog().toStdString();
+    ASSERT_TRUE(serverHas(online("11.22.33.44", "new@example.org"))) << watchLog().toStdString();
     EXPECT_EQ(server.loginCount(), 1) << "an unchanged target keeps its login";
 
     writeConfig(fastWebSource() + "colour = blue\n", targetFor("home", server.host()));

@@ -164,21 +164,21 @@ std::shared_ptr<PortKeeper> ScriptedWork::openPortKeeper(const router::RouterOpt
     return std::make_shared<ScriptedPorts>(portCalls);
 }
 
-std::optional<QString> ScriptedWork::writeOnlinePage(const PublisherSettings&,
-                                                     const AddressRound& published)
+Expected<void> ScriptedWork::writeOnlinePage(const PublisherSettings&,
+                                             const AddressRound& published)
 {
     if (!pageWritable)
-        return QStringLiteral("no room for the page");
+        return Unexpected(QStringLiteral("no room for the page"));
     page = "online " + published.families.first().address.toLatin1();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<QString> ScriptedWork::writeOfflinePage(const PublisherSettings&)
+Expected<void> ScriptedWork::writeOfflinePage(const PublisherSettings&)
 {
     if (!pageWritable)
-        return QStringLiteral("no room for the page");
+        return Unexpected(QStringLiteral("no room for the page"));
     page = "offline";
-    return std::nullopt;
+    return {};
 }
 
 TargetOutcome failedWith(TransferError error, const QString& reason)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/mainwindow.h"
+#include "appcore/programvalues.h"
 #include "faketransferclient.h"
-#include "page/programvalues.h"
 #include "recordingfeedback.h"
 #include "widgetlookup.h"
 

@@ -1,5 +1,5 @@
+#include "appcore/pagelocation.h"
 #include "page/pagefile.h"
-#include "page/pagelocation.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,7 +71,7 @@ TEST_F(PageLocationTest, AnUnwritableProgramFolderMovesThePageToTheDataFolder)
         << "the user's own folder";
 
     // A second run finds the folder and the page in it as they were.
-    ASSERT_FALSE(replaceFile(pageFilePath(chosen), "kept\r\n"));
+    ASSERT_TRUE(replaceFile(pageFilePath(chosen), "kept\r\n"));
     EXPECT_EQ(asOrdinaryUser([&] { return pageDirectory(bin, dataHome); }), chosen);
     QFile page(pageFilePath(chosen));
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));
@@ -87,9 +87,9 @@ TEST_F(PageLocationTest, ADataFolderThatCannotBeMadeFailsAtTheFirstWrite)
 
     const QString chosen = asOrdinaryUser([&] { return pageDirectory(bin, underAFile); });
     EXPECT_EQ(chosen, underAFile + "/quendle");
-    const auto error = replaceFile(pageFilePath(chosen), "page");
-    ASSERT_TRUE(error);
-    EXPECT_TRUE(error->contains(pageFilePath(chosen))) << error->toStdString();
+    const auto written = replaceFile(pageFilePath(chosen), "page");
+    ASSERT_FALSE(written);
+    EXPECT_TRUE(written.error().contains(pageFilePath(chosen))) << written.error().toStdString();
 }
 
 TEST(UserDataHome, FollowsXdgDataHomeElseTheHomeFolder)

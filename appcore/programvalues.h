@@ -1,6 +1,6 @@
 #pragma once
 
-#include "page/refreshcounter.h"
+#include "appcore/refreshcounter.h"
 
 #include <QString>
 

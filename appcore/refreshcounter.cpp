@@ -1,6 +1,6 @@
-#include "page/refreshcounter.h"
+#include "appcore/refreshcounter.h"
 
-#include "page/numericvalue.h"
+#include "appcore/numericvalue.h"
 
 #include <cmath>
 

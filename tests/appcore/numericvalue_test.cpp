@@ -1,4 +1,4 @@
-#include "page/numericvalue.h"
+#include "appcore/numericvalue.h"
 
 #include <QDir>
 #include <QProcess>

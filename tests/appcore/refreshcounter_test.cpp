@@ -1,4 +1,4 @@
-#include "page/refreshcounter.h"
+#include "appcore/refreshcounter.h"
 
 #include <gtest/gtest.h>
 

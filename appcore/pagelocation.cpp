@@ -1,4 +1,4 @@
-#include "page/pagelocation.h"
+#include "appcore/pagelocation.h"
 
 #include <QDir>
 #include <QFile>
