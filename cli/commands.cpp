@@ -44,25 +44,38 @@ bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
     return allOk;
 }
 
+// "IPv6 " before the lines of a family when two are configured; with one, nothing, as before.
+QString familyPrefix(const AddressRound& round, const FamilyAddress& found)
+{
+    return round.families.size() > 1 ? familyName(found.family) + QLatin1Char(' ') : QString();
+}
+
 } // namespace
 
 int publishOnce(const PublisherSettings& settings)
 {
-    const QList<NamedAnswer> answers = askSources(settings);
-    const NamedAnswer* found = nullptr;
-    for (const NamedAnswer& named : answers) {
-        if (named.answer.ok())
-            found = &named;
-        else
-            logger::warning(QStringLiteral("source %1: %2").arg(named.source, named.answer.error));
+    const AddressRound round = findAddresses(settings);
+    for (const FamilyAddress& found : round.families) {
+        const QString family = familyPrefix(round, found);
+        for (const NamedAnswer& named : found.answers)
+            if (!named.answer.ok())
+                logger::warning(QStringLiteral("%1source %2: %3")
+                                    .arg(family, named.source, named.answer.error));
+        for (const QString& note : found.notes)
+            logger::warning(family + note);
+        if (!found.address.isEmpty())
+            logger::info(QStringLiteral("%1address %2 found by %3 (%4)")
+                             .arg(family, found.address, found.source, found.origin));
+        else if (round.families.size() > 1 || found.lineNotPublic)
+            logger::warning(
+                QStringLiteral("%1address not published: %2").arg(family, found.reason));
     }
-    if (!found) {
+    if (!round.any()) {
         logger::error(QStringLiteral("address not found: nothing was uploaded"));
         return 1;
     }
-    logger::info(QStringLiteral("address %1 found by %2 (%3)")
-                     .arg(found->answer.address, found->source, found->answer.origin));
-    if (const auto error = writeOnlinePage(settings, found->answer.address)) {
+    if (const auto error = writeOnlinePage(settings, round.addressOf(AddressFamily::Ipv4),
+                                           round.addressOf(AddressFamily::Ipv6))) {
         logger::error(*error);
         return 1;
     }
@@ -81,18 +94,26 @@ int publishOffline(const PublisherSettings& settings)
 int showAddresses(const PublisherSettings& settings)
 {
     QTextStream out(stdout);
-    bool anyAnswer = false;
-    for (const NamedAnswer& named : askSources(settings, true)) {
-        if (named.answer.ok())
-            out << named.source << ": " << named.answer.address << " (" << named.answer.origin
-                << ")\n";
-        else
-            out << named.source << ": no answer: " << named.answer.error << '\n';
-        for (const QString& step : named.answer.steps)
-            out << "  " << step << '\n';
-        anyAnswer = anyAnswer || named.answer.ok();
+    const AddressRound round = findAddresses(settings, true);
+    for (const FamilyAddress& found : round.families) {
+        const QString family = familyPrefix(round, found);
+        for (const NamedAnswer& named : found.answers) {
+            if (named.answer.ok())
+                out << family << named.source << ": " << named.answer.address << " ("
+                    << named.answer.origin << ")\n";
+            else
+                out << family << named.source << ": no answer: " << named.answer.error << '\n';
+            for (const QString& step : named.answer.steps)
+                out << "  " << step << '\n';
+        }
+        for (const QString& note : found.notes)
+            out << family << "note: " << note << '\n';
+        if (!found.address.isEmpty() && (!found.notes.isEmpty() || round.families.size() > 1))
+            out << family << "published: " << found.address << " (" << found.source << ")\n";
+        else if (found.address.isEmpty() && (round.families.size() > 1 || found.lineNotPublic))
+            out << family << "not published: " << found.reason << '\n';
     }
-    return anyAnswer ? 0 : 1;
+    return round.any() ? 0 : 1;
 }
 
 } // namespace quendle::cli
