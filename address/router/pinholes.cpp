@@ -42,6 +42,8 @@ bool Pinholes::findGateway(const RouterOptions& options, QList<MappingNote>& not
 {
     if (m_gateway)
         return true;
+    if (!m_withoutFirewall.isEmpty())
+        return false;
     if (!options.protocols.contains(Protocol::Upnp)) {
         noteOnce(notes, QStringLiteral("no IPv6 port is opened: only UPnP IGD v2 opens the "
                                        "router's IPv6 firewall, and [router] protocols leaves it "
@@ -56,6 +58,7 @@ bool Pinholes::findGateway(const RouterOptions& options, QList<MappingNote>& not
         return false;
     }
     if (!search.gateway->hasIpv6Firewall()) {
+        m_withoutFirewall = search.gateway->where();
         noteOnce(notes,
                  QStringLiteral("no IPv6 port is opened: the router (%1) does not offer UPnP "
                                 "IGD v2's IPv6 firewall control (pinholes)")

@@ -52,6 +52,7 @@ private:
     void noteOnce(QList<MappingNote>& notes, const QString& trouble);
 
     std::unique_ptr<UpnpGateway> m_gateway;
+    QString m_withoutFirewall; // a router found without pinholes is not looked for again
     QList<Hole> m_holes;
     std::chrono::seconds m_lease;
     QString m_address;

@@ -52,7 +52,39 @@ protected:
     }
 
     std::unique_ptr<TestRouter> router;
+    // A port mapper for port 8080 and the client's IPv6 address, with a lease of 4 s, in the
+    // client's namespace.
+    void startProbe()
+    {
+        QStringList command = router->clientLauncher() +
+                              QStringList{PINHOLE_PROBE_PROGRAM, TestRouter::kDescriptionUrl,
+                                          "8080", TestRouter::kClientIpv6, "4"};
+        probe.start(command.takeFirst(), command);
+    }
+
+    // The notes of one step of the probe: "keep" or "remove".
+    QStringList step(const QByteArray& line)
+    {
+        probe.write(line + "\n");
+        QStringList notes;
+        while (probe.canReadLine() || probe.waitForReadyRead(10000)) {
+            const QString note = QString::fromUtf8(probe.readLine()).chopped(1);
+            if (note == ".")
+                break;
+            notes << note;
+        }
+        return notes;
+    }
+
+    void TearDown() override
+    {
+        probe.closeWriteChannel();
+        if (probe.state() != QProcess::NotRunning && !probe.waitForFinished(5000))
+            probe.kill();
+    }
+
     std::unique_ptr<TestFtpServer> server;
+    QProcess probe;
 };
 
 // gtest's skip must come from the test body itself.
@@ -206,22 +238,7 @@ TEST_F(RouterTest, AnIpv6PinholeIsOpenedRenewedAndClosed)
     TestRouter::Options options;
     options.ipv6 = true;
     START_ROUTER(options);
-    QProcess probe;
-    QStringList command =
-        router->clientLauncher() + QStringList{PINHOLE_PROBE_PROGRAM, TestRouter::kDescriptionUrl,
-                                               "8080", TestRouter::kClientIpv6, "4"};
-    probe.start(command.takeFirst(), command);
-    auto step = [&](const QByteArray& line) {
-        probe.write(line + "\n");
-        QStringList notes;
-        while (probe.canReadLine() || probe.waitForReadyRead(10000)) {
-            const QString note = QString::fromUtf8(probe.readLine()).chopped(1);
-            if (note == ".")
-                break;
-            notes << note;
-        }
-        return notes;
-    };
+    startProbe();
     // Asked over IPv6 (found by discovery), as the router opens pinholes to the asker alone.
     EXPECT_EQ(
         step("keep"),
@@ -237,8 +254,23 @@ TEST_F(RouterTest, AnIpv6PinholeIsOpenedRenewedAndClosed)
     EXPECT_EQ(step("remove"), QStringList({"port 8080: IPv6 pinhole to [2001:db8:77::50] closed",
                                            "port 8080: forwarding removed"}));
     EXPECT_EQ(router->pinholeRules(), QStringList());
-    probe.closeWriteChannel();
-    EXPECT_TRUE(probe.waitForFinished(5000));
+}
+
+TEST_F(RouterTest, ARouterWithoutPinholesIsNotedOnce)
+{
+    TestRouter::Options options;
+    options.ipv6 = true;
+    options.pinholes = false;
+    START_ROUTER(options);
+    startProbe();
+    EXPECT_EQ(
+        step("keep"),
+        QStringList({"no IPv6 port is opened: the router (UPnP IGD at " + TestRouter::kIpv6Url +
+                         ") does not offer UPnP IGD v2's IPv6 firewall control (pinholes)",
+                     "port 8080: forwarded from the router's outside to this machine (" +
+                         kUpnpWhere + ", lease 4 s)"}));
+    EXPECT_EQ(step("keep"), QStringList());
+    EXPECT_EQ(router->pinholeRules(), QStringList());
 }
 
 TEST_F(RouterTest, WithoutARouterTheAttemptEndsWithinSeconds)

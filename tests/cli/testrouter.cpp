@@ -116,7 +116,8 @@ TestRouter::TestRouter(const Options& options) : m_options(options)
     settings += QByteArray("enable_upnp=") + (options.upnp ? "yes" : "no") + '\n';
     settings += QByteArray("enable_natpmp=") + (options.natpmp ? "yes" : "no") + '\n';
     if (options.ipv6)
-        settings += "force_igd_desc_v1=no\n"; // IGD v2; its HTTP listens on IPv4 and IPv6
+        settings += QByteArray("force_igd_desc_v1=") + (options.pinholes ? "no" : "yes") +
+                    '\n'; // IGD v2 has the IPv6 firewall control; HTTP listens on IPv4 and IPv6
     if (!options.reportedAddress.isEmpty())
         settings += "ext_ip=" + options.reportedAddress.toUtf8() + '\n';
     if (!writeFile(m_dir.filePath("miniupnpd.conf"), settings))

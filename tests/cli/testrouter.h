@@ -28,6 +28,7 @@ public:
         // IPv6 on both links (the client gets kClientIpv6, the router 2001:db8:77::1) and
         // miniupnpd's IGD v2 with its IPv6 firewall control, found over IPv6 at kIpv6Url.
         bool ipv6 = false;
+        bool pinholes = true; // false: IGD v1, which has no IPv6 firewall control
     };
 
     static inline const QString kClientAddress = QStringLiteral("192.168.77.50");
