@@ -7,15 +7,8 @@ namespace quendle {
 
 namespace {
 
-// Flags of /proc/net/ipv6_route and /proc/net/if_inet6 (linux/route.h, linux/if_addr.h).
+// Flags of /proc/net/ipv6_route (linux/route.h); kRouteUp is with the IPv4 routes.
 constexpr unsigned kRouteReject = 0x0200;
-constexpr unsigned kAddressTemporary = 0x01;
-constexpr unsigned kAddressDadFailed = 0x08;
-constexpr unsigned kAddressDeprecated = 0x20;
-constexpr unsigned kAddressTentative = 0x40;
-constexpr unsigned kUnusableAddress =
-    kAddressTemporary | kAddressDadFailed | kAddressDeprecated | kAddressTentative;
-constexpr unsigned kGlobalScope = 0x00;
 
 QString readProcFile(const char* path)
 {
@@ -29,17 +22,6 @@ QList<QStringList> tableRows(const QString& table)
     for (const QString& line : table.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         rows.append(line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts));
     return rows;
-}
-
-// 32 hexadecimal digits as the address they spell.
-Expected<QString> ipv6FromHex(const QString& hex)
-{
-    if (hex.size() != 32)
-        return Unexpected(QStringLiteral("not 32 hexadecimal digits"));
-    QStringList groups;
-    for (int i = 0; i < 32; i += 4)
-        groups << hex.mid(i, 4);
-    return canonicalAddress(groups.join(QLatin1Char(':')), AddressFamily::Ipv6);
 }
 
 SourceAnswer answer(const QString& address, const QString& interfaceName)
@@ -90,23 +72,12 @@ QString defaultIpv6RouteInterface(const QString& routeTable)
     return {};
 }
 
-SourceAnswer chooseInterfaceIpv6(const QString& routeTable, const QString& addressTable,
+SourceAnswer chooseInterfaceIpv6(const QString& routeTable, const QList<Ipv6Address>& addresses,
                                  const QString& wanted)
 {
     const QString chosen = wanted.isEmpty() ? defaultIpv6RouteInterface(routeTable) : wanted;
-    // address, interface index, prefix length, scope, flags, interface name
-    for (const QStringList& fields : tableRows(addressTable)) {
-        if (fields.size() < 6 || (!chosen.isEmpty() && fields[5] != chosen))
-            continue;
-        bool scopeOk = false;
-        bool flagsOk = false;
-        const unsigned scope = fields[3].toUInt(&scopeOk, 16);
-        const unsigned flags = fields[4].toUInt(&flagsOk, 16);
-        if (!scopeOk || !flagsOk || scope != kGlobalScope || (flags & kUnusableAddress))
-            continue;
-        if (const auto address = ipv6FromHex(fields[0]))
-            return answer(*address, fields[5]);
-    }
+    if (const auto stable = stableIpv6Address(addresses, chosen))
+        return answer(stable->address, stable->interfaceName);
     if (chosen.isEmpty())
         return noAnswer(QStringLiteral("no interface has a global IPv6 address"));
     return noAnswer(QStringLiteral("interface %1 has no usable global IPv6 address").arg(chosen),
@@ -124,8 +95,7 @@ SourceAnswer interfaceAddress(AddressFamily family, const QString& wanted)
 {
     if (family == AddressFamily::Ipv4)
         return chooseInterfaceIpv4(readProcFile("/proc/net/route"), systemInterfaces(), wanted);
-    return chooseInterfaceIpv6(readProcFile("/proc/net/ipv6_route"),
-                               readProcFile("/proc/net/if_inet6"), wanted);
+    return chooseInterfaceIpv6(readProcFile("/proc/net/ipv6_route"), kernelIpv6Addresses(), wanted);
 }
 
 } // namespace quendle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/ipaddresstext.h"
+#include "address/ipv6addresses.h"
 #include "address/localaddress.h"
 #include "address/sourceanswer.h"
 
@@ -15,10 +16,10 @@ SourceAnswer chooseInterfaceIpv4(const QString& routeTable,
 // The interface of the first usable IPv6 default route in the text of /proc/net/ipv6_route.
 QString defaultIpv6RouteInterface(const QString& routeTable);
 
-// A global IPv6 address of `wanted` or of the default route's interface, from the text of
-// /proc/net/if_inet6. Temporary (privacy) addresses change by design, deprecated ones are on their
+// The stable global IPv6 address of `wanted` or of the default route's interface (see
+// stableIpv6Address). Temporary (privacy) addresses change by design, deprecated ones are on their
 // way out, and tentative or duplicate ones cannot be used yet: none of them is published.
-SourceAnswer chooseInterfaceIpv6(const QString& routeTable, const QString& addressTable,
+SourceAnswer chooseInterfaceIpv6(const QString& routeTable, const QList<Ipv6Address>& addresses,
                                  const QString& wanted);
 
 // The interface of the default route of `family` now; empty when there is none.

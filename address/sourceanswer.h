@@ -13,6 +13,9 @@ struct SourceAnswer
     QString error;          // why the source has no answer
     QString origin;         // where the answer came from ("interface eth0", a URL), for people
     QStringList steps = {}; // what each one asked said, where a source asks more than one
+    // The source found that the line itself has no public address of the family (a router whose
+    // own outside address is shared or private): any other source's answer leads nowhere too.
+    bool lineNotPublic = false;
 
     bool ok() const { return error.isEmpty(); }
 };

@@ -47,6 +47,12 @@ int runEngine(const PublisherSettings& settings, EventLog::Command command,
     return status;
 }
 
+// "IPv6 " before the lines of a family when two are configured; with one, nothing, as before.
+QString familyPrefix(const AddressRound& round, const FamilyAddress& found)
+{
+    return round.families.size() > 1 ? familyName(found.family) + QLatin1Char(' ') : QString();
+}
+
 } // namespace
 
 int publishOnce(const PublisherSettings& settings)
@@ -102,18 +108,26 @@ int watch(const PublisherSettings& settings)
 int showAddresses(const PublisherSettings& settings)
 {
     QTextStream out(stdout);
-    bool anyAnswer = false;
-    for (const NamedAnswer& named : askSources(settings, true)) {
-        if (named.answer.ok())
-            out << named.source << ": " << named.answer.address << " (" << named.answer.origin
-                << ")\n";
-        else
-            out << named.source << ": no answer: " << named.answer.error << '\n';
-        for (const QString& step : named.answer.steps)
-            out << "  " << step << '\n';
-        anyAnswer = anyAnswer || named.answer.ok();
+    const AddressRound round = findAddresses(settings, true);
+    for (const FamilyAddress& found : round.families) {
+        const QString family = familyPrefix(round, found);
+        for (const NamedAnswer& named : found.answers) {
+            if (named.answer.ok())
+                out << family << named.source << ": " << named.answer.address << " ("
+                    << named.answer.origin << ")\n";
+            else
+                out << family << named.source << ": no answer: " << named.answer.error << '\n';
+            for (const QString& step : named.answer.steps)
+                out << "  " << step << '\n';
+        }
+        for (const QString& note : found.notes)
+            out << family << "note: " << note << '\n';
+        if (!found.address.isEmpty() && (!found.notes.isEmpty() || round.families.size() > 1))
+            out << family << "published: " << found.address << " (" << found.source << ")\n";
+        else if (found.address.isEmpty() && (round.families.size() > 1 || found.lineNotPublic))
+            out << family << "not published: " << found.reason << '\n';
     }
-    return anyAnswer ? 0 : 1;
+    return round.any() ? 0 : 1;
 }
 
 } // namespace quendle::cli

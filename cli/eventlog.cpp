@@ -24,17 +24,25 @@ void EventLog::report(const EngineEvent& event)
     std::visit([this](const auto& particular) { log(particular); }, event);
 }
 
+QString EventLog::prefix(AddressFamily family) const
+{
+    return m_families > 1 ? familyName(family) + QLatin1Char(' ') : QString();
+}
+
 void EventLog::log(const events::AddressChecked& event)
 {
+    m_families = event.round.families.size();
     for (const FamilyAddress& family : event.round.families) {
+        const QString before = prefix(family.family);
         for (const NamedAnswer& named : family.answers) {
             if (named.answer.ok()) {
-                logger::debug(QStringLiteral("source %1 answered %2 (%3)")
-                                  .arg(named.source, named.answer.address, named.answer.origin));
+                logger::debug(
+                    QStringLiteral("%1source %2 answered %3 (%4)")
+                        .arg(before, named.source, named.answer.address, named.answer.origin));
                 continue;
             }
             const QString line =
-                QStringLiteral("source %1: %2").arg(named.source, named.answer.error);
+                QStringLiteral("%1source %2: %3").arg(before, named.source, named.answer.error);
             if (m_command == Command::Once)
                 logger::warning(line);
             else
@@ -46,12 +54,19 @@ void EventLog::log(const events::AddressChecked& event)
 void EventLog::log(const events::AddressFound& event)
 {
     const FamilyAddress& found = event.found;
+    const QString before = prefix(found.family);
     if (event.previous.isEmpty())
-        logger::info(QStringLiteral("address %1 found by %2 (%3)")
-                         .arg(found.address, found.source, found.origin));
+        logger::info(QStringLiteral("%1address %2 found by %3 (%4)")
+                         .arg(before, found.address, found.source, found.origin));
     else
-        logger::info(QStringLiteral("address changed: %1 → %2 (%3)")
-                         .arg(event.previous, found.address, found.source));
+        logger::info(QStringLiteral("%1address changed: %2 → %3 (%4)")
+                         .arg(before, event.previous, found.address, found.source));
+}
+
+void EventLog::log(const events::FamilyNotPublished& event)
+{
+    logger::warning(QStringLiteral("%1address not published: %2")
+                        .arg(prefix(event.found.family), event.found.reason));
 }
 
 void EventLog::log(const events::AddressNotFound& event)
@@ -162,7 +177,7 @@ void EventLog::log(const events::VerifiedLater& event)
 
 void EventLog::log(const events::AddressNote& event)
 {
-    logger::warning(event.text);
+    logger::warning(prefix(event.family) + event.text);
 }
 
 void EventLog::log(const events::RoundEnded& event)

@@ -20,7 +20,10 @@ public:
 private:
     void log(const events::AddressChecked& event);
     void log(const events::AddressFound& event);
+    void log(const events::FamilyNotPublished& event);
     void log(const events::AddressNotFound& event);
+    // "IPv6 " before the lines of a family when the round has two.
+    QString prefix(AddressFamily family) const;
     void log(const events::NoticesGathered& event);
     void log(const events::PageNotWritten& event);
     void log(const events::UploadStarted& event);
@@ -42,6 +45,7 @@ private:
     void log(const events::Stopped& event);
 
     Command m_command;
+    qsizetype m_families = 1; // in the last round
     std::function<void(int)> m_stopped;
 };
 

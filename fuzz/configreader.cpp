@@ -171,8 +171,8 @@ auto withoutPasswords(const PublisherSettings& settings)
         target.password.clear();
     const AddressSettings& a = settings.address;
     return std::tuple(settings.configFile, settings.page.email, settings.page.file, a.sources,
-                      a.family, a.interfaceName, a.webUrl, a.checkSeconds, settings.refreshMinutes,
-                      targets);
+                      a.families, a.interfaceName, a.webUrl, a.checkSeconds,
+                      settings.refreshMinutes, targets);
 }
 
 } // namespace

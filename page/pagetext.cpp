@@ -36,6 +36,7 @@ const QString kGenerator = QStringLiteral("<meta name=\"GENERATOR\" content=\"Qu
 const QString kHeadEnd = QStringLiteral("</head>");
 const QString kBody = QStringLiteral("<body><center>");
 const QString kEnter = QStringLiteral("<p>Click HERE to Enter my Home Site</a></p>");
+const QString kEnterIpv6 = QStringLiteral("<p>Click HERE to Enter my Home Site over IPv6</a></p>");
 const QString kRule = QStringLiteral("<hr>");
 const QString kBodyEnd = QStringLiteral("</body>");
 const QString kHtmlEnd = QStringLiteral("</html>");
@@ -87,6 +88,14 @@ QByteArray onlinePage(const QString& address, const QString& email, const QStrin
     return fileBytes({kHead1, kHead2, kTitle + QStringLiteral("<center>"), kGenerator, kHeadEnd,
                       banner, kBody, linkLine(address), kEnter, kRule, emailLine(email), QString(),
                       kRule, footerLine(), kBodyEnd, kHtmlEnd});
+}
+
+QByteArray onlinePageBothFamilies(const QString& ipv4Address, const QString& ipv6Host,
+                                  const QString& email, const QString& banner)
+{
+    return fileBytes({kHead1, kHead2, kTitle + QStringLiteral("<center>"), kGenerator, kHeadEnd,
+                      banner, kBody, linkLine(ipv4Address), kEnter, linkLine(ipv6Host), kEnterIpv6,
+                      kRule, emailLine(email), QString(), kRule, footerLine(), kBodyEnd, kHtmlEnd});
 }
 
 QByteArray offlinePage(const QString& email)

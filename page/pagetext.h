@@ -19,6 +19,11 @@ QString attributeText(const QString& text);
 // The page written by Save: sixteen lines, each ending in CR LF.
 QByteArray onlinePage(const QString& address, const QString& email, const QString& banner);
 
+// The online page for a line reachable over both families: the IPv4 link line and its message,
+// then the same two lines for `ipv6Host` ("[2001:db8::1]"). Eighteen lines, each ending in CR LF.
+QByteArray onlinePageBothFamilies(const QString& ipv4Address, const QString& ipv6Host,
+                                  const QString& email, const QString& banner);
+
 // The page written and uploaded by Disconnect: fifteen lines, each ending in CR LF.
 QByteArray offlinePage(const QString& email);
 

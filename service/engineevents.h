@@ -22,6 +22,12 @@ struct AddressFound
     FamilyAddress found;
     QString previous;
 };
+// A family has nothing to publish while another has, or the line itself has no public address of
+// it: said when the reason changes.
+struct FamilyNotPublished
+{
+    FamilyAddress found;
+};
 // No family has an address; the page already published stays. `again`: the same reasons as the
 // round before.
 struct AddressNotFound
@@ -93,6 +99,7 @@ struct VerifiedLater
 // replaced by a stable one).
 struct AddressNote
 {
+    AddressFamily family;
     QString text;
 };
 // Where the targets stand after a round of uploads, and again whenever that changes.
@@ -138,13 +145,13 @@ struct Stopped
 namespace quendle {
 
 using EngineEvent =
-    std::variant<events::AddressChecked, events::AddressFound, events::AddressNotFound,
-                 events::NoticesGathered, events::PageNotWritten, events::UploadStarted,
-                 events::UploadEnded, events::RetryPlanned, events::TargetHeld,
-                 events::OfflineSkipped, events::FailingInARow, events::WorksAgain,
-                 events::NotVerified, events::VerifiedLater, events::AddressNote,
-                 events::RoundEnded, events::Alive, events::PortsNoted, events::Reloaded,
-                 events::ReloadRefused, events::Stopping, events::Stopped>;
+    std::variant<events::AddressChecked, events::AddressFound, events::FamilyNotPublished,
+                 events::AddressNotFound, events::NoticesGathered, events::PageNotWritten,
+                 events::UploadStarted, events::UploadEnded, events::RetryPlanned,
+                 events::TargetHeld, events::OfflineSkipped, events::FailingInARow,
+                 events::WorksAgain, events::NotVerified, events::VerifiedLater,
+                 events::AddressNote, events::RoundEnded, events::Alive, events::PortsNoted,
+                 events::Reloaded, events::ReloadRefused, events::Stopping, events::Stopped>;
 
 class EngineEvents
 {

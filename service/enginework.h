@@ -41,6 +41,8 @@ class PortKeeper
 public:
     virtual ~PortKeeper() = default;
     virtual QList<router::MappingNote> keep() = 0;
+    // The IPv6 address the router's pinholes lead to (empty: none); the next keep() moves them.
+    virtual void setIpv6Address(const QString& address) = 0;
     virtual QList<router::MappingNote> removeAll() = 0;
 };
 

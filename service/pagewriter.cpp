@@ -24,8 +24,21 @@ Expected<void> writePage(const QString& path, const QByteArray& bytes)
 
 Expected<void> writeOnlinePage(const PublisherSettings& settings, const QString& address)
 {
-    return writePage(settings.page.file, onlinePage(linkHost(address, settings.address.family),
-                                                    settings.page.email, defaultBanner()));
+    return settings.address.families.value(0) == AddressFamily::Ipv6
+               ? writeOnlinePage(settings, QString(), address)
+               : writeOnlinePage(settings, address, QString());
+}
+
+Expected<void> writeOnlinePage(const PublisherSettings& settings, const QString& ipv4,
+                               const QString& ipv6)
+{
+    const QString ipv6Host = linkHost(ipv6, AddressFamily::Ipv6);
+    QByteArray bytes;
+    if (!ipv4.isEmpty() && !ipv6.isEmpty())
+        bytes = onlinePageBothFamilies(ipv4, ipv6Host, settings.page.email, defaultBanner());
+    else
+        bytes = onlinePage(ipv4.isEmpty() ? ipv6Host : ipv4, settings.page.email, defaultBanner());
+    return writePage(settings.page.file, bytes);
 }
 
 Expected<void> writeOfflinePage(const PublisherSettings& settings)

@@ -174,15 +174,23 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
     m_events.report(events::AddressChecked{round});
     for (const FamilyAddress& found : round.families)
         for (const QString& note : found.notes)
-            if (!m_notesSaid.contains(note)) {
-                m_notesSaid.insert(note);
-                m_events.report(events::AddressNote{note});
+            if (!m_notesSaid.contains(familyName(found.family) + note)) {
+                m_notesSaid.insert(familyName(found.family) + note);
+                m_events.report(events::AddressNote{found.family, note});
             }
     m_watchedInterface.clear();
     for (const FamilyAddress& found : round.families)
         if (m_watchedInterface.isEmpty())
             m_watchedInterface = found.interfaceName;
 
+    for (const FamilyAddress& found : round.families) {
+        QString& said = m_unpublishedReasons[found.family];
+        const bool worthSaying =
+            found.address.isEmpty() && (round.families.size() > 1 || found.lineNotPublic);
+        if (worthSaying && found.reason != said)
+            m_events.report(events::FamilyNotPublished{found});
+        said = worthSaying ? found.reason : QString();
+    }
     if (!round.any()) {
         // The page already published stays online; the next check tries again.
         const QString reason = reasons(round);
@@ -208,7 +216,10 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
                 if (m_mode == Mode::Once)
                     return finish(1);
             } else {
+                const QString ipv6Before = m_published.addressOf(AddressFamily::Ipv6);
                 m_published = round;
+                if (m_ports && round.addressOf(AddressFamily::Ipv6) != ipv6Before)
+                    openPinholes();
                 m_roundOpen = true;
                 for (auto& [name, target] : m_targets) {
                     target->inRound = !target->held;
@@ -434,6 +445,20 @@ void PublishEngine::keepPorts(const router::RouterOptions& options)
         return;
     m_ports = m_work.openPortKeeper(options);
     m_portsBusy = false; // a round of the previous keeper still running holds up no round of this
+    if (!m_published.addressOf(AddressFamily::Ipv6).isEmpty())
+        openPinholes();
+    else
+        lookAfterPorts();
+}
+
+void PublishEngine::openPinholes()
+{
+    // The pinholes follow the published IPv6 address: told first, then looked after at once.
+    run(QStringLiteral("router"),
+        [keeper = m_ports, address = m_published.addressOf(AddressFamily::Ipv6)] {
+            keeper->setIpv6Address(address);
+            return [] {};
+        });
     lookAfterPorts();
 }
 

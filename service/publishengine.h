@@ -80,6 +80,7 @@ private:
     void startCheckTimer();
     void keepPorts(const router::RouterOptions& options);
     void lookAfterPorts();
+    void openPinholes();
     void stopTaskDone();
     void finishOnceIfDone();
     void finish(int exitStatus, const QStringList& unfinished = {});
@@ -105,6 +106,7 @@ private:
     QString m_watchedInterface;
     QString m_lastFailure;
     QSet<QString> m_notesSaid;
+    std::map<AddressFamily, QString> m_unpublishedReasons; // the last said, per family
     bool m_roundOpen = false;     // a round of uploads waits for some targets
     bool m_reportedRound = false; // the first round has ended
     std::array<int, 4> m_lastStanding{-1, -1, -1, -1};

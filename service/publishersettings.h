@@ -19,7 +19,8 @@ struct PageSettings
 struct AddressSettings
 {
     QStringList sources{QStringLiteral("interface")}; // tried in this order
-    AddressFamily family = AddressFamily::Ipv4;
+    // Each found on its own, in this order (the order of the page's links).
+    QList<AddressFamily> families{AddressFamily::Ipv4};
     QString interfaceName; // empty: the interface of the default route
     QString webUrl;
     double checkSeconds = 60;

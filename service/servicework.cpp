@@ -25,6 +25,7 @@ class RouterPorts : public PortKeeper
 public:
     explicit RouterPorts(const router::RouterOptions& options) : m_mapper(options) {}
     QList<router::MappingNote> keep() override { return m_mapper.keep(); }
+    void setIpv6Address(const QString& address) override { m_mapper.setIpv6Address(address); }
     QList<router::MappingNote> removeAll() override { return m_mapper.removeAll(); }
 
 private:
@@ -52,10 +53,8 @@ std::shared_ptr<PortKeeper> ServiceWork::openPortKeeper(const router::RouterOpti
 Expected<void> ServiceWork::writeOnlinePage(const PublisherSettings& settings,
                                             const AddressRound& published)
 {
-    for (const FamilyAddress& found : published.families)
-        if (!found.address.isEmpty())
-            return quendle::writeOnlinePage(settings, found.address);
-    return Unexpected(QStringLiteral("no address to publish"));
+    return quendle::writeOnlinePage(settings, published.addressOf(AddressFamily::Ipv4),
+                                    published.addressOf(AddressFamily::Ipv6));
 }
 
 Expected<void> ServiceWork::writeOfflinePage(const PublisherSettings& settings)

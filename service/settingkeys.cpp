@@ -88,12 +88,19 @@ Result addressSources(PublisherSettings& settings, const QString& value, const F
 
 Result addressFamily(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    if (value == QLatin1String("ipv4"))
-        settings.address.family = AddressFamily::Ipv4;
-    else if (value == QLatin1String("ipv6"))
-        settings.address.family = AddressFamily::Ipv6;
-    else
-        return Unexpected(QStringLiteral("must be ipv4 or ipv6"));
+    QList<AddressFamily> families;
+    for (const QString& part : value.split(QLatin1Char(','))) {
+        const QString name = part.trimmed();
+        AddressFamily family = AddressFamily::Ipv4;
+        if (name == QLatin1String("ipv6"))
+            family = AddressFamily::Ipv6;
+        else if (name != QLatin1String("ipv4"))
+            return Unexpected(QStringLiteral("must be ipv4, ipv6 or both, separated by a comma"));
+        if (families.contains(family))
+            return Unexpected(QStringLiteral("family \"%1\" is named twice").arg(name));
+        families << family;
+    }
+    settings.address.families = families;
     return {};
 }
 
@@ -335,7 +342,7 @@ QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QStri
                          QStringLiteral("address"), QStringLiteral("web"),
                          QStringLiteral("the source web needs web = URL")});
     if (settings.address.sources.contains(QLatin1String("router")) &&
-        settings.address.family == AddressFamily::Ipv6)
+        !settings.address.families.contains(AddressFamily::Ipv4))
         problems.append({keyLines.value(QStringLiteral("address.family")),
                          QStringLiteral("address"), QStringLiteral("family"),
                          QStringLiteral("the source router finds IPv4 addresses only")});

@@ -1,6 +1,7 @@
 #include "address/router/portmapper.h"
 
 #include "address/router/natpmpgateway.h"
+#include "address/router/pinholes.h"
 #include "address/router/upnpgateway.h"
 
 #include <algorithm>
@@ -27,7 +28,9 @@ MappingNote note(MappingNote::Level level, quint16 port, const QString& text)
 
 } // namespace
 
-PortMapper::PortMapper(const RouterOptions& options) : m_options(options)
+PortMapper::PortMapper(const RouterOptions& options, std::chrono::seconds lease)
+    : m_options(options), m_lease(lease),
+      m_pinholes(std::make_unique<Pinholes>(options.forwardPorts, lease))
 {
     for (const quint16 port : options.forwardPorts)
         m_ports.append(Port{port});
@@ -35,10 +38,18 @@ PortMapper::PortMapper(const RouterOptions& options) : m_options(options)
 
 PortMapper::~PortMapper() = default;
 
+void PortMapper::setIpv6Address(const QString& ipv6)
+{
+    m_pinholes->setAddress(ipv6);
+}
+
 QList<MappingNote> PortMapper::keep()
 {
     QList<MappingNote> notes;
-    if (m_ports.isEmpty() || !findGateway(notes))
+    if (m_ports.isEmpty())
+        return notes;
+    m_pinholes->keep(m_options, notes);
+    if (!findGateway(notes))
         return notes;
     if (m_natpmp)
         checkNatpmpEpoch(notes);
@@ -58,6 +69,7 @@ QList<MappingNote> PortMapper::keep()
 QList<MappingNote> PortMapper::removeAll()
 {
     QList<MappingNote> notes;
+    m_pinholes->removeAll(m_options, notes);
     const bool anyHeld =
         std::any_of(m_ports.begin(), m_ports.end(), [](const Port& port) { return port.held; });
     // A router that stopped answering may be back; without it nothing can be removed.
@@ -183,12 +195,12 @@ void PortMapper::checkNatpmpEpoch(QList<MappingNote>& notes)
 bool PortMapper::make(Port& port, QList<MappingNote>& notes)
 {
     const bool renewal = port.held;
-    auto lease = kLease;
+    auto lease = m_lease;
     QString refusal;
     QString where;
     if (m_upnp) {
         where = m_upnp->where();
-        const UpnpReply reply = m_upnp->addTcpMapping(port.number, kLease);
+        const UpnpReply reply = m_upnp->addTcpMapping(port.number, m_lease);
         if (reply.unreachable()) {
             forgetGateway(notes, reply.text);
             return false;
@@ -197,7 +209,7 @@ bool PortMapper::make(Port& port, QList<MappingNote>& notes)
             refusal = reply.text;
     } else {
         where = m_natpmp->where();
-        const NatpmpReply reply = m_natpmp->mapTcp(port.number, kLease);
+        const NatpmpReply reply = m_natpmp->mapTcp(port.number, m_lease);
         // Some gateways refuse a mapping by not answering it; one that still tells its
         // address is there.
         if (!reply.answered && !m_natpmp->publicAddress().answered) {

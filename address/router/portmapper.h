@@ -11,6 +11,7 @@
 namespace quendle::router {
 
 class NatpmpGateway;
+class Pinholes;
 class UpnpGateway;
 
 // Something that happened to the mappings, for the log.
@@ -22,15 +23,17 @@ struct MappingNote
 };
 
 // Keeps the TCP ports of `options.forwardPorts` forwarded from the router's outside to the same
-// ports on this machine, over the first protocol whose gateway answers. Every call blocks while
-// it talks to the router: meant for a worker thread.
+// ports on this machine, over the first protocol whose gateway answers; once told this machine's
+// IPv6 address, also opens the router's IPv6 firewall for them (UPnP IGD v2 pinholes). Every call
+// blocks while it talks to the router: meant for a worker thread.
 class PortMapper
 {
 public:
     // Routers give leases of their own choice up to this; each is renewed at half its length.
     static constexpr std::chrono::seconds kLease{3600};
 
-    explicit PortMapper(const RouterOptions& options);
+    // `lease` is asked of the router for each mapping and pinhole.
+    explicit PortMapper(const RouterOptions& options, std::chrono::seconds lease = kLease);
     ~PortMapper();
     PortMapper(const PortMapper&) = delete;
     PortMapper& operator=(const PortMapper&) = delete;
@@ -39,8 +42,11 @@ public:
     // renews those past half their lease, and makes again those the router has forgotten, as
     // after its restart. Meant to be called every few seconds to minutes.
     QList<MappingNote> keep();
-    // Removes every mapping this object made.
+    // Removes every mapping and pinhole this object made.
     QList<MappingNote> removeAll();
+    // The IPv6 address the pinholes lead to, from the next keep() on; empty: no pinhole (those
+    // open are closed at the next keep()). A new address moves them.
+    void setIpv6Address(const QString& ipv6);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -60,7 +66,9 @@ private:
     bool make(Port& port, QList<MappingNote>& notes);
 
     RouterOptions m_options;
+    std::chrono::seconds m_lease;
     QList<Port> m_ports;
+    std::unique_ptr<Pinholes> m_pinholes;
     std::unique_ptr<UpnpGateway> m_upnp;
     std::unique_ptr<NatpmpGateway> m_natpmp;
     quint32 m_epoch = 0; // the NAT-PMP gateway's epoch at m_epochAt

@@ -5,6 +5,8 @@
 #include "address/router/natpmpgateway.h"
 #include "address/router/upnpgateway.h"
 
+#include <algorithm>
+
 namespace quendle::router {
 
 namespace {
@@ -16,6 +18,7 @@ struct Attempt
     QString said;    // what came back, for people
     QString address; // public; empty when the attempt failed
     QString problem;
+    bool lineNotPublic = false; // the router told an outside address visitors cannot reach
 };
 
 const QString kNoOutsideAddress =
@@ -25,15 +28,19 @@ const QString kNoOutsideAddress =
 
 void judge(Attempt& attempt, const QString& answer)
 {
-    if (const auto address = reachableAddress(answer))
+    if (const auto address = reachableAddress(answer)) {
         attempt.address = *address;
-    else
+    } else {
         attempt.problem = address.error();
+        // An answer that is no address at all tells nothing about the line.
+        attempt.lineNotPublic =
+            answer.isEmpty() || canonicalAddress(answer, AddressFamily::Ipv4).has_value();
+    }
 }
 
 Attempt askUpnp(const RouterOptions& options)
 {
-    Attempt attempt{Protocol::Upnp, protocolName(Protocol::Upnp), {}, {}, {}};
+    Attempt attempt{Protocol::Upnp, protocolName(Protocol::Upnp), {}, {}, {}, false};
     const auto gateway = UpnpGateway::find(options);
     if (!gateway) {
         attempt.said = attempt.problem = gateway.error();
@@ -55,7 +62,7 @@ Attempt askUpnp(const RouterOptions& options)
 
 Attempt askNatpmp(const RouterOptions& options, const std::atomic<bool>* cancel)
 {
-    Attempt attempt{Protocol::Natpmp, protocolName(Protocol::Natpmp), {}, {}, {}};
+    Attempt attempt{Protocol::Natpmp, protocolName(Protocol::Natpmp), {}, {}, {}, false};
     const auto gateway = NatpmpGateway::open(options.natpmpWait);
     if (!gateway) {
         attempt.said = attempt.problem = gateway.error();
@@ -65,6 +72,7 @@ Attempt askNatpmp(const RouterOptions& options, const std::atomic<bool>* cancel)
     const NatpmpReply reply = (*gateway)->publicAddress(cancel);
     if (!reply.ok()) {
         attempt.said = reply.answered ? QStringLiteral("answered ") + reply.text : reply.text;
+        attempt.lineNotPublic = reply.noOutsideAddress;
         attempt.problem = reply.noOutsideAddress
                               ? kNoOutsideAddress
                               : QStringLiteral("the gateway %1: %2")
@@ -122,6 +130,9 @@ SourceAnswer routerAddress(const RouterOptions& options, const std::atomic<bool>
     }
     answer.error = attempts.isEmpty() ? QStringLiteral("no protocol to ask the router with")
                                       : failureOf(attempts);
+    answer.lineNotPublic =
+        std::any_of(attempts.begin(), attempts.end(),
+                    [](const Attempt& attempt) { return attempt.lineNotPublic; });
     return answer;
 }
 

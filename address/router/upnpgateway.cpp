@@ -25,18 +25,23 @@ constexpr const char* kMappingDescription = "quendle-publish";
 // Discovery takes seconds: the description URL of the gateway found last is tried first next
 // time. The address checks and the port mappings search from threads of their own.
 std::mutex rememberedMutex;
-QString rememberedUrl;
+QString rememberedUrl[2]; // over IPv4, over IPv6
 
-QString remembered()
+QString remembered(bool overIpv6)
 {
     const std::lock_guard lock(rememberedMutex);
-    return rememberedUrl;
+    return rememberedUrl[overIpv6];
 }
 
-void remember(const QString& url)
+void remember(const QString& url, bool overIpv6)
 {
     const std::lock_guard lock(rememberedMutex);
-    rememberedUrl = url;
+    rememberedUrl[overIpv6] = url;
+}
+
+bool hostIsIpv6(const QString& url)
+{
+    return url.contains(QLatin1String("://["));
 }
 
 UpnpReply reply(int code, const QByteArray& value = {})
@@ -74,13 +79,16 @@ struct UpnpGateway::Device
     ~Device() { FreeUPNPUrls(&urls); }
     const char* control() const { return urls.controlURL; }
     const char* service() const { return data.first.servicetype; }
+    const char* firewallControl() const { return urls.controlURL_6FC; }
+    const char* firewallService() const { return data.IPv6FC.servicetype; }
 };
 
 UpnpGateway::UpnpGateway(std::unique_ptr<Device> device) : m_device(std::move(device)) {}
 
 UpnpGateway::~UpnpGateway() = default;
 
-Expected<std::unique_ptr<UpnpGateway>> UpnpGateway::find(const RouterOptions& options)
+Expected<std::unique_ptr<UpnpGateway>> UpnpGateway::find(const RouterOptions& options,
+                                                         bool overIpv6)
 {
     auto device = std::make_unique<Device>();
     auto fromUrl = [&device](const QString& url) {
@@ -90,14 +98,14 @@ Expected<std::unique_ptr<UpnpGateway>> UpnpGateway::find(const RouterOptions& op
     auto gateway = [&device] {
         return std::unique_ptr<UpnpGateway>(new UpnpGateway(std::move(device)));
     };
-    if (!options.descriptionUrl.isEmpty()) {
+    if (!options.descriptionUrl.isEmpty() && (!overIpv6 || hostIsIpv6(options.descriptionUrl))) {
         if (fromUrl(options.descriptionUrl))
             return gateway();
         return Unexpected(QStringLiteral("no gateway description at %1: the router does not "
                                          "answer there, or not as an Internet gateway")
                               .arg(options.descriptionUrl));
     }
-    if (const QString url = remembered(); !url.isEmpty()) {
+    if (const QString url = remembered(overIpv6); !url.isEmpty()) {
         if (fromUrl(url))
             return gateway();
         device = std::make_unique<Device>();
@@ -106,7 +114,7 @@ Expected<std::unique_ptr<UpnpGateway>> UpnpGateway::find(const RouterOptions& op
     int error = UPNPDISCOVER_SUCCESS;
     const int waitMs = static_cast<int>(options.discoveryWait.count());
     UPNPDev* devices = upnpDiscoverDevices(kGatewayTypes, waitMs, nullptr, nullptr,
-                                           UPNP_LOCAL_PORT_ANY, 0, kMulticastTtl, &error, 1);
+                                           UPNP_LOCAL_PORT_ANY, overIpv6, kMulticastTtl, &error, 1);
     if (!devices)
         return Unexpected(
             error == UPNPDISCOVER_SOCKET_ERROR
@@ -119,7 +127,7 @@ Expected<std::unique_ptr<UpnpGateway>> UpnpGateway::find(const RouterOptions& op
     if (found == 1 || found == 2) {
         // A gateway that calls itself not connected still says why in its answer to
         // GetExternalIPAddress, which is what people need to see.
-        remember(QString::fromUtf8(device->urls.rootdescURL));
+        remember(QString::fromUtf8(device->urls.rootdescURL), overIpv6);
         return gateway();
     }
     return Unexpected(found == 3 ? QStringLiteral("a UPnP device answered, but none is an Internet "
@@ -178,6 +186,57 @@ UpnpReply UpnpGateway::deleteTcpMapping(quint16 port)
 {
     return reply(UPNP_DeletePortMapping(m_device->control(), m_device->service(),
                                         QByteArray::number(port), "TCP", nullptr));
+}
+
+} // namespace quendle::router
+
+namespace quendle::router {
+
+bool UpnpGateway::hasIpv6Firewall() const
+{
+    return m_device->firewallControl() && *m_device->firewallControl() &&
+           *m_device->firewallService();
+}
+
+UpnpReply UpnpGateway::inboundPinholesAllowed()
+{
+    int enabled = 0;
+    int allowed = 0;
+    const int code = UPNP_GetFirewallStatus(m_device->firewallControl(),
+                                            m_device->firewallService(), &enabled, &allowed);
+    return reply(code, allowed || !enabled ? "1" : "0");
+}
+
+UpnpReply UpnpGateway::addTcpPinhole(const QString& ipv6, quint16 port, std::chrono::seconds lease)
+{
+    char id[8] = {}; // the library writes at most a few digits
+    const QByteArray portText = QByteArray::number(port);
+    const QByteArray leaseText = QByteArray::number(static_cast<qlonglong>(lease.count()));
+    // An empty remote host and port 0: visitors from anywhere, from any port. 6 is TCP.
+    const int code =
+        UPNP_AddPinhole(m_device->firewallControl(), m_device->firewallService(), "", "0",
+                        ipv6.toLatin1().constData(), portText, "6", leaseText, id);
+    return reply(code, code == UPNPCOMMAND_SUCCESS ? QByteArray(id) : QByteArray());
+}
+
+UpnpReply UpnpGateway::updatePinhole(const QString& id, std::chrono::seconds lease)
+{
+    return reply(UPNP_UpdatePinhole(m_device->firewallControl(), m_device->firewallService(),
+                                    id.toLatin1().constData(),
+                                    QByteArray::number(static_cast<qlonglong>(lease.count()))));
+}
+
+UpnpReply UpnpGateway::checkPinhole(const QString& id)
+{
+    int packets = 0;
+    return reply(UPNP_GetPinholePackets(m_device->firewallControl(), m_device->firewallService(),
+                                        id.toLatin1().constData(), &packets));
+}
+
+UpnpReply UpnpGateway::deletePinhole(const QString& id)
+{
+    return reply(UPNP_DeletePinhole(m_device->firewallControl(), m_device->firewallService(),
+                                    id.toLatin1().constData()));
 }
 
 } // namespace quendle::router

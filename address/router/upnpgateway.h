@@ -28,8 +28,11 @@ class UpnpGateway
 public:
     // The gateway at `options.descriptionUrl`; without one, the gateway an earlier search in this
     // process found, if it still answers, else one found by discovery within
-    // `options.discoveryWait`.
-    static Expected<std::unique_ptr<UpnpGateway>> find(const RouterOptions& options);
+    // `options.discoveryWait`. With `overIpv6`, a gateway reached over IPv6 (its URL's host an
+    // IPv6 address), as IPv6 firewall control needs: routers open pinholes only to the address a
+    // request comes from.
+    static Expected<std::unique_ptr<UpnpGateway>> find(const RouterOptions& options,
+                                                       bool overIpv6 = false);
 
     ~UpnpGateway();
     UpnpGateway(const UpnpGateway&) = delete;
@@ -46,6 +49,17 @@ public:
     // Where a TCP mapping of `port` leads ("192.168.1.20:80"); 714 when there is no such mapping.
     UpnpReply tcpMappingClient(quint16 port);
     UpnpReply deleteTcpMapping(quint16 port);
+
+    // The IPv6 firewall control of UPnP IGD v2 (WANIPv6FirewallControl), when the router offers it.
+    bool hasIpv6Firewall() const;
+    // "1" when the firewall lets pinholes in ("0" when it has them switched off).
+    UpnpReply inboundPinholesAllowed();
+    // Opens TCP `port` of `ipv6` to any remote host; the value is the pinhole's id.
+    UpnpReply addTcpPinhole(const QString& ipv6, quint16 port, std::chrono::seconds lease);
+    UpnpReply updatePinhole(const QString& id, std::chrono::seconds lease);
+    // Ok while the router has the pinhole; 704 when it has no such pinhole.
+    UpnpReply checkPinhole(const QString& id);
+    UpnpReply deletePinhole(const QString& id);
 
 private:
     struct Device;

@@ -143,14 +143,21 @@ TEST(WebSource, AnHttpsEchoIsTrustedThroughTheProgramsTrustStore)
     EXPECT_EQ(trusted.address, "81.2.69.160") << trusted.error.toStdString();
 }
 
-// /proc/net/if_inet6: address, index, prefix length, scope, flags, name.
-const QString kAddresses = "fe800000000000000000000000000001 02 40 20 80 eth0\n"
-                           "20010db8000000000000000000000011 02 40 00 01 eth0\n"  // temporary
-                           "20010db8000000000000000000000012 02 40 00 20 eth0\n"  // deprecated
-                           "20010db8000000000000000000000013 02 40 00 40 eth0\n"  // tentative
-                           "20010db8000000000000000000000014 02 40 00 80 eth0\n"  // permanent
-                           "20010db8000000000000000000000021 03 40 00 00 wlan0\n" // dynamic
-                           "00000000000000000000000000000001 01 80 10 80 lo\n";
+// What the kernel reports: interface, address, prefix, global, temporary, deprecated, tentative
+// or duplicate, permanent, preferred lifetime.
+const QList<Ipv6Address> kAddresses{
+    {"eth0", "fe80::1", 64, false, false, false, false, true, 0xffffffff},
+    {"eth0", "2001:db8::11", 64, true, true, false, false, false, 86000},      // temporary
+    {"eth0", "2001:db8::12", 64, true, false, true, false, true, 0},           // deprecated
+    {"eth0", "2001:db8::13", 64, true, false, false, true, true, 0xffffffff},  // tentative
+    {"eth0", "fd00::15", 64, true, false, false, false, true, 0xffffffff},     // unique-local
+    {"eth0", "2001:db8::16", 64, true, false, false, false, false, 3000},      // from the router
+    {"eth0", "2001:db8::14", 64, true, false, false, false, true, 0xffffffff}, // by hand
+    {"eth0", "2001:db8::17", 64, true, false, false, false, false, 7000},
+    {"wlan0", "2001:db8:1::21", 64, true, false, false, false, false, 600},
+    {"wlan0", "2001:db8:1::22", 64, true, false, false, false, false, 1200},
+    {"wlan0", "2001:db8:1::a", 64, true, true, false, false, false, 900},
+    {"lo", "::1", 128, false, false, false, false, true, 0xffffffff}};
 // /proc/net/ipv6_route: the unreachable default route on lo, then the real one on wlan0.
 const QString kRoutes = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
                         "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200 lo\n"
@@ -160,14 +167,20 @@ const QString kRoutes = "00000000000000000000000000000000 00 0000000000000000000
 
 TEST(InterfaceSource, PublishesOnlyAStableGlobalIpv6Address)
 {
-    EXPECT_EQ(chooseInterfaceIpv6(kRoutes, kAddresses, "").address, "2001:db8::21");
+    EXPECT_EQ(chooseInterfaceIpv6(kRoutes, kAddresses, "").address, "2001:db8:1::22");
     const SourceAnswer eth0 = chooseInterfaceIpv6(kRoutes, kAddresses, "eth0");
     EXPECT_EQ(eth0.address, "2001:db8::14");
     EXPECT_EQ(eth0.origin, "interface eth0");
-    EXPECT_EQ(chooseInterfaceIpv6("", kAddresses.section('\n', 0, 3), "eth0").error,
+    EXPECT_EQ(chooseInterfaceIpv6(kRoutes, kAddresses.mid(0, 6), "eth0").address, "2001:db8::16");
+    EXPECT_EQ(chooseInterfaceIpv6("", kAddresses.mid(0, 5), "eth0").error,
               "interface eth0 has no usable global IPv6 address");
-    EXPECT_EQ(chooseInterfaceIpv6("", kAddresses.section('\n', 6), "").error,
+    EXPECT_EQ(chooseInterfaceIpv6("", kAddresses.mid(11), "").error,
               "no interface has a global IPv6 address");
+    // A web echo sees the temporary address: the stable one of the same prefix goes instead.
+    EXPECT_EQ(stableInsteadOfTemporary(kAddresses, "2001:db8:1::a")->address, "2001:db8:1::22");
+    EXPECT_EQ(stableInsteadOfTemporary(kAddresses, "2001:db8::11")->address, "2001:db8::14");
+    EXPECT_FALSE(stableInsteadOfTemporary(kAddresses, "2001:db8::14"));
+    EXPECT_FALSE(stableInsteadOfTemporary(kAddresses.mid(0, 5), "2001:db8::11"));
 }
 
 TEST(InterfaceSource, NamesTheInterfaceAndNeverPublishesLoopback)

@@ -1,6 +1,7 @@
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 #include "publisherfixture.h"
+#include "testhttpecho.h"
 
 #include <QElapsedTimer>
 
@@ -14,15 +15,15 @@ namespace {
 class Namespace
 {
 public:
-    Namespace()
+    // `ipv6` sets veth0's IPv6 addresses up.
+    explicit Namespace(const QString& ipv6 = "ip -6 addr add 2001:db8::40/64 dev veth0 nodad")
     {
-        m_holder.start(
-            "unshare",
-            {"-rn", "sh", "-c",
-             "ip link set lo up && ip link add veth0 type veth peer name veth1 && "
-             "ip link set veth1 up && ip link set veth0 up && "
-             "ip addr add 10.20.30.40/24 dev veth0 && "
-             "ip -6 addr add 2001:db8::40/64 dev veth0 nodad && echo ready && exec cat"});
+        m_holder.start("unshare",
+                       {"-rn", "sh", "-c",
+                        "ip link set lo up && ip link add veth0 type veth peer name veth1 && "
+                        "ip link set veth1 up && ip link set veth0 up && "
+                        "ip addr add 10.20.30.40/24 dev veth0 && " +
+                            ipv6 + " && echo ready && exec cat"});
         if (m_holder.waitForReadyRead(10000) && m_holder.readLine() == "ready\n")
             m_ready = true;
         else
@@ -44,11 +45,14 @@ public:
                 "-U",      "-n",
                 "-t",      QString::number(m_holder.processId())};
     }
-    bool shell(const QString& command) const
+    bool shell(const QString& command, QString* output = nullptr) const
     {
         QProcess process;
         process.start("nsenter", launcher().mid(1) + QStringList{"sh", "-c", command});
-        return process.waitForFinished(10000) && process.exitCode() == 0;
+        const bool ok = process.waitForFinished(10000) && process.exitCode() == 0;
+        if (output)
+            *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+        return ok;
     }
 
 private:
@@ -102,6 +106,39 @@ TEST_F(NetlinkTest, AnAddressChangeOnTheInterfaceIsPublishedWithinSeconds)
     EXPECT_TRUE(watchLog().contains("address changed: 10.20.30.40 → 10.20.30.41 (interface)"));
     EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
     EXPECT_EQ(remotePage(server), offlinePage("me@example.org"));
+}
+
+TEST_F(NetlinkTest, TheStableIpv6AddressIsPublishedNotATemporaryOrADeprecatedOne)
+{
+    // The kernel makes a temporary address for the prefix of a mngtmpaddr one.
+    Namespace space("echo 2 > /proc/sys/net/ipv6/conf/veth0/use_tempaddr && "
+                    "ip -6 addr add 2001:db8:5::99/64 dev veth0 preferred_lft 0 nodad && "
+                    "ip -6 addr add 2001:db8:5::7/64 dev veth0 valid_lft 3000 preferred_lft 2000 "
+                    "nodad && ip -6 addr add 2001:db8:5::1/64 dev veth0 mngtmpaddr nodad");
+    if (!space.ready())
+        GTEST_SKIP() << "user network namespaces are unavailable here: "
+                     << space.error().toStdString();
+    QString listing;
+    ASSERT_TRUE(space.shell("ip -6 -o addr show dev veth0 temporary", &listing));
+    const QString temporary = listing.section("inet6 ", 1).section('/', 0, 0);
+    ASSERT_TRUE(temporary.startsWith("2001:db8:5:0:")) << listing.toStdString();
+    // A web echo sees the temporary address this machine uses for its own connections.
+    TestHttpEcho echo("::1", space.launcher());
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+    echo.setAnswer(temporary.toUtf8());
+    writeConfig("[address]\nsources = web, interface\ninterface = veth0\nfamily = ipv6\nweb = " +
+                    echo.url().toUtf8() + "\n",
+                targetFor("home", "127.0.0.1"));
+    const Run address = run({"address"}, space.launcher());
+    EXPECT_EQ(address.exitCode, 0) << address.err.toStdString();
+    EXPECT_EQ(address.out,
+              QString("web: %1 (%2)\n"
+                      "interface: 2001:db8:5::1 (interface veth0)\n"
+                      "note: the web echo sees %1, a temporary address of interface veth0 that the "
+                      "kernel replaces in a day or so; its stable address 2001:db8:5::1 of the "
+                      "same prefix is published instead\n"
+                      "published: 2001:db8:5::1 (web)\n")
+                  .arg(temporary, echo.url()));
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 #include "publisherfixture.h"
+#include "testhttpecho.h"
 #include "testrouter.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 using namespace quendle;
 using namespace quendle::testing;
@@ -50,7 +52,39 @@ protected:
     }
 
     std::unique_ptr<TestRouter> router;
+    // A port mapper for port 8080 and the client's IPv6 address, with a lease of 4 s, in the
+    // client's namespace.
+    void startProbe()
+    {
+        QStringList command = router->clientLauncher() +
+                              QStringList{PINHOLE_PROBE_PROGRAM, TestRouter::kDescriptionUrl,
+                                          "8080", TestRouter::kClientIpv6, "4"};
+        probe.start(command.takeFirst(), command);
+    }
+
+    // The notes of one step of the probe: "keep" or "remove".
+    QStringList step(const QByteArray& line)
+    {
+        probe.write(line + "\n");
+        QStringList notes;
+        while (probe.canReadLine() || probe.waitForReadyRead(10000)) {
+            const QString note = QString::fromUtf8(probe.readLine()).chopped(1);
+            if (note == ".")
+                break;
+            notes << note;
+        }
+        return notes;
+    }
+
+    void TearDown() override
+    {
+        probe.closeWriteChannel();
+        if (probe.state() != QProcess::NotRunning && !probe.waitForFinished(5000))
+            probe.kill();
+    }
+
     std::unique_ptr<TestFtpServer> server;
+    QProcess probe;
 };
 
 // gtest's skip must come from the test body itself.
@@ -118,29 +152,131 @@ TEST_F(RouterTest, NatpmpAnswersWhenUpnpIsOffAndKeepsAForwardedPort)
     EXPECT_EQ(router->forwardingRules(), QStringList());
 }
 
-TEST_F(RouterTest, ARouterBehindAnotherNatIsNoAnswerAndTheNextSourceIsUsed)
+TEST_F(RouterTest, BehindAnotherNatNoIpv4IsPublishedAndIpv6AloneIs)
 {
     TestRouter::Options options;
     options.outsideAddress = "100.64.7.8/10"; // the provider's carrier-grade NAT
     options.reportedAddress.clear();
+    options.ipv6 = true;
     START_ROUTER(options);
-    configure("[address]\nsources = router, interface\n",
-              "url = " + TestRouter::kDescriptionUrl.toUtf8() + "\n");
-    const QString reason = "the router reports no outside address: its own line is most likely "
-                           "behind another NAT (such as the provider's carrier-grade NAT), so "
-                           "visitors cannot reach it";
+    // The echo sees the provider's shared address, which looks public.
+    TestHttpEcho echo("127.0.0.1", router->clientLauncher());
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+    echo.setAnswer("11.22.33.55\n");
+    const QByteArray sources =
+        "[address]\nsources = router, web, interface\nweb = " + echo.url().toUtf8() + "\n";
+    const QByteArray url = "url = " + TestRouter::kDescriptionUrl.toUtf8() + "\n";
+    configure(sources, url);
+    const QString routerSays = "the router reports no outside address: its own line is most "
+                               "likely behind another NAT (such as the provider's carrier-grade "
+                               "NAT), so visitors cannot reach it";
+    const QString reason = routerSays + "; an IPv4 address another source finds is the "
+                                        "provider's or another router's, which leads nowhere "
+                                        "either. Ask the provider for a public IPv4 address, or "
+                                        "add ipv6 to [address] family";
     const Run address = runInClient({"address"});
+    EXPECT_EQ(address.exitCode, 1);
     EXPECT_EQ(address.out, QString("router: no answer: %1\n"
                                    "  %2: answered an empty address\n"
                                    "  NAT-PMP at gateway 192.168.77.1: answered result code 3 "
                                    "(network failure: it has no outside address)\n"
-                                   "interface: 192.168.77.50 (interface lan1)\n")
-                               .arg(reason, kUpnpWhere));
+                                   "web: 11.22.33.55 (%3)\n"
+                                   "interface: 192.168.77.50 (interface lan1)\n"
+                                   "not published: %4\n")
+                               .arg(routerSays, kUpnpWhere, echo.url(), reason));
+    const Run ipv4Alone = runInClient({"once"});
+    EXPECT_EQ(ipv4Alone.exitCode, 1);
+    EXPECT_TRUE(ipv4Alone.err.contains("address not published: " + reason))
+        << ipv4Alone.err.toStdString();
+    EXPECT_EQ(remotePage(*server), QByteArray());
+
+    configure(sources + "family = ipv4, ipv6\n", url);
+    const Run both = runInClient({"once"});
+    EXPECT_EQ(both.exitCode, 0) << both.err.toStdString();
+    EXPECT_TRUE(both.err.contains("IPv4 address not published: " + reason))
+        << both.err.toStdString();
+    EXPECT_TRUE(
+        both.err.contains("IPv6 address 2001:db8:77::50 found by interface (interface lan1)"))
+        << both.err.toStdString();
+    EXPECT_EQ(remotePage(*server),
+              onlinePage("[2001:db8:77::50]", "me@example.org", defaultBanner()));
+}
+
+TEST_F(RouterTest, BothFamiliesOnAPublicLineGiveALinkForEachAndTheRoutersIpv4Address)
+{
+    TestRouter::Options options;
+    options.ipv6 = true;
+    START_ROUTER(options);
+    TestHttpEcho echo("127.0.0.1", router->clientLauncher());
+    ASSERT_TRUE(echo.running()) << echo.startError().toStdString();
+    echo.setAnswer("11.22.33.55\n"); // a proxy's or another NAT's address
+    configure("[address]\nsources = web, router, interface\nfamily = ipv4, ipv6\nweb = " +
+                  echo.url().toUtf8() + "\n",
+              "url = " + TestRouter::kDescriptionUrl.toUtf8() + "\n");
+    const QString note = "note: the web echo sees 11.22.33.55 but the router's outside address is "
+                         "11.22.33.44: another NAT or a proxy sits between the router and the "
+                         "Internet; 11.22.33.44 is published, since visitors come in through the "
+                         "router";
+    const Run address = runInClient({"address"});
+    EXPECT_EQ(address.exitCode, 0) << address.err.toStdString();
+    const QStringList lines = address.out.split('\n');
+    ASSERT_EQ(lines.size(), 10) << address.out.toStdString();
+    EXPECT_EQ(lines.mid(0, 6),
+              QStringList({"IPv4 web: 11.22.33.55 (" + echo.url() + ")",
+                           "IPv4 router: 11.22.33.44 (" + kUpnpWhere + ")",
+                           "  " + kUpnpWhere + ": answered 11.22.33.44",
+                           "IPv4 interface: 192.168.77.50 (interface lan1)", "IPv4 " + note,
+                           "IPv4 published: 11.22.33.44 (router)"}))
+        << address.out.toStdString();
+    EXPECT_TRUE(lines[6].startsWith("IPv6 web: no answer: ")) << lines[6].toStdString();
+    EXPECT_EQ(lines.mid(7), QStringList({"IPv6 interface: 2001:db8:77::50 (interface lan1)",
+                                         "IPv6 published: 2001:db8:77::50 (interface)", ""}));
 
     const Run once = runInClient({"once"});
     EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
-    EXPECT_TRUE(once.err.contains("source router: " + reason)) << once.err.toStdString();
-    EXPECT_TRUE(serverHas("192.168.77.50"));
+    EXPECT_TRUE(once.err.contains("IPv4 " + note.mid(6))) << once.err.toStdString();
+    EXPECT_EQ(remotePage(*server), onlinePageBothFamilies("11.22.33.44", "[2001:db8:77::50]",
+                                                          "me@example.org", defaultBanner()));
+}
+
+TEST_F(RouterTest, AnIpv6PinholeIsOpenedRenewedAndClosed)
+{
+    TestRouter::Options options;
+    options.ipv6 = true;
+    START_ROUTER(options);
+    startProbe();
+    // Asked over IPv6 (found by discovery), as the router opens pinholes to the asker alone.
+    EXPECT_EQ(
+        step("keep"),
+        QStringList({"port 8080: IPv6 pinhole opened to [2001:db8:77::50]:8080 (UPnP IGD at " +
+                         TestRouter::kIpv6Url + ", lease 4 s)",
+                     "port 8080: forwarded from the router's outside to this machine (" +
+                         kUpnpWhere + ", lease 4 s)"}))
+        << router->daemonLog().toStdString();
+    EXPECT_EQ(router->pinholeRules(), QStringList{"[2001:db8:77::50]:8080"});
+    QThread::msleep(2100); // past half the lease
+    EXPECT_EQ(step("keep"),
+              QStringList({"port 8080: IPv6 pinhole lease renewed", "port 8080: lease renewed"}));
+    EXPECT_EQ(step("remove"), QStringList({"port 8080: IPv6 pinhole to [2001:db8:77::50] closed",
+                                           "port 8080: forwarding removed"}));
+    EXPECT_EQ(router->pinholeRules(), QStringList());
+}
+
+TEST_F(RouterTest, ARouterWithoutPinholesIsNotedOnce)
+{
+    TestRouter::Options options;
+    options.ipv6 = true;
+    options.pinholes = false;
+    START_ROUTER(options);
+    startProbe();
+    EXPECT_EQ(
+        step("keep"),
+        QStringList({"no IPv6 port is opened: the router (UPnP IGD at " + TestRouter::kIpv6Url +
+                         ") does not offer UPnP IGD v2's IPv6 firewall control (pinholes)",
+                     "port 8080: forwarded from the router's outside to this machine (" +
+                         kUpnpWhere + ", lease 4 s)"}));
+    EXPECT_EQ(step("keep"), QStringList());
+    EXPECT_EQ(router->pinholeRules(), QStringList());
 }
 
 TEST_F(RouterTest, WithoutARouterTheAttemptEndsWithinSeconds)

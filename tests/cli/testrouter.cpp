@@ -1,5 +1,7 @@
 #include "testrouter.h"
 
+#include "address/ipaddresstext.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
@@ -67,6 +69,15 @@ QStringList nsenter(qint64 pid)
 
 TestRouter::TestRouter(const Options& options) : m_options(options)
 {
+    const QString ipv6Router =
+        options.ipv6 ? QStringLiteral("ip -6 addr add 2001:db8:1::2/64 dev ext0 nodad && "
+                                      "ip -6 route add default dev ext0 && "
+                                      "ip -6 addr add 2001:db8:77::1/64 dev lan0 nodad && ")
+                     : QString();
+    const QString ipv6Client =
+        options.ipv6 ? " && ip -6 addr add " + kClientIpv6 +
+                           "/64 dev lan1 nodad && ip -6 route add default via 2001:db8:77::1"
+                     : QString();
     if (!startHolder(m_routerHolder,
                      {"unshare", "-rn", "sh", "-c",
                       "ip link set lo up && ip link add ext0 type veth peer name ext1 && "
@@ -74,8 +85,8 @@ TestRouter::TestRouter(const Options& options) : m_options(options)
                           options.outsideAddress +
                           " dev ext0 && ip route add default dev ext0 && "
                           "ip link add lan0 type veth peer name lan1 && "
-                          "ip addr add 192.168.77.1/24 dev lan0 && ip link set lan0 up && "
-                          "echo ready && exec cat"})) {
+                          "ip addr add 192.168.77.1/24 dev lan0 && ip link set lan0 up && " +
+                          ipv6Router + "echo ready && exec cat"})) {
         m_namespacesUnavailable = true;
         m_error = "unshare -rn and veth pairs failed: " +
                   QString::fromLocal8Bit(m_routerHolder.readAllStandardError());
@@ -97,13 +108,16 @@ TestRouter::TestRouter(const Options& options) : m_options(options)
                                      .arg(m_clientHolder.processId())) ||
         !shell(clientLauncher(), "ip link set lan1 up && ip addr add " + kClientAddress +
                                      "/24 dev lan1 && ip route add default via " +
-                                     options.clientGateway + " dev lan1")) {
+                                     options.clientGateway + " dev lan1" + ipv6Client)) {
         m_error = "the router's tables or the client's link could not be set up: " + m_shellError;
         return;
     }
     QByteArray settings = kDaemonSettings;
     settings += QByteArray("enable_upnp=") + (options.upnp ? "yes" : "no") + '\n';
     settings += QByteArray("enable_natpmp=") + (options.natpmp ? "yes" : "no") + '\n';
+    if (options.ipv6)
+        settings += QByteArray("force_igd_desc_v1=") + (options.pinholes ? "no" : "yes") +
+                    '\n'; // IGD v2 has the IPv6 firewall control; HTTP listens on IPv4 and IPv6
     if (!options.reportedAddress.isEmpty())
         settings += "ext_ip=" + options.reportedAddress.toUtf8() + '\n';
     if (!writeFile(m_dir.filePath("miniupnpd.conf"), settings))
@@ -221,6 +235,24 @@ QStringList TestRouter::forwardingRules() const
     for (auto match = rule.globalMatch(listing.value_or(QString())); match.hasNext();) {
         const auto one = match.next();
         found << one.captured(1) + "->" + one.captured(2);
+    }
+    return found;
+}
+
+QStringList TestRouter::pinholeRules() const
+{
+    // iif "ext0" th dport 8080 @nh,192,128 0x20010db8007700000000000000000050 @nh,48,8 0x6 accept
+    // (the 128 bits from byte 24 of the IPv6 header on: the destination address)
+    static const QRegularExpression rule(R"(dport (\d+) @nh,192,128 0x([0-9a-f]{32}))");
+    QStringList found;
+    const auto listing = shell(routerLauncher(), "nft list chain inet miniupnpd miniupnpd");
+    for (auto match = rule.globalMatch(listing.value_or(QString())); match.hasNext();) {
+        const auto one = match.next();
+        QStringList groups;
+        for (int i = 0; i < 32; i += 4)
+            groups << one.captured(2).mid(i, 4);
+        found << "[" + canonicalAddress(groups.join(':'), AddressFamily::Ipv6).value_or("?") +
+                     "]:" + one.captured(1);
     }
     return found;
 }

@@ -25,9 +25,16 @@ public:
         QString reportedAddress = QStringLiteral("11.22.33.44");
         bool startDaemon = true; // false: a router that speaks neither protocol
         QString clientGateway = QStringLiteral("192.168.77.1");
+        // IPv6 on both links (the client gets kClientIpv6, the router 2001:db8:77::1) and
+        // miniupnpd's IGD v2 with its IPv6 firewall control, found over IPv6 at kIpv6Url.
+        bool ipv6 = false;
+        bool pinholes = true; // false: IGD v1, which has no IPv6 firewall control
     };
 
     static inline const QString kClientAddress = QStringLiteral("192.168.77.50");
+    static inline const QString kClientIpv6 = QStringLiteral("2001:db8:77::50");
+    static inline const QString kIpv6Url =
+        QStringLiteral("http://[2001:db8:77::1]:5000/rootDesc.xml");
     static inline const QString kDescriptionUrl =
         QStringLiteral("http://192.168.77.1:5000/rootDesc.xml");
 
@@ -45,6 +52,8 @@ public:
     // The ports of the forwarding (DNAT) rules miniupnpd keeps its mappings in, as
     // "8080->192.168.77.50:8080", whatever protocol made them.
     QStringList forwardingRules() const;
+    // The IPv6 pinholes miniupnpd keeps in its filter chain, as "[2001:db8:77::50]:8080".
+    QStringList pinholeRules() const;
     // Stops miniupnpd and starts it again; with `forget`, its nftables rules go too, as when a
     // router restarts.
     bool restart(bool forget);

@@ -80,6 +80,18 @@ TEST(OnlinePage, IsSixteenLinesWithTheAddressAndEmailByteForByte)
     EXPECT_EQ(lines[7], "<a href=\"http://192.0.2.7\">");
 }
 
+TEST(OnlinePage, BothFamiliesAddTheIpv6LinkAndItsLineAfterTheIpv4Ones)
+{
+    QByteArray expected = expectedOnline("192.0.2.7", "me@example.org");
+    const QByteArray ipv4Lines = "<p>Click HERE to Enter my Home Site</a></p>\r\n";
+    expected.insert(expected.indexOf(ipv4Lines) + ipv4Lines.size(),
+                    "<a href=\"http://[2001:db8::7]\">\r\n"
+                    "<p>Click HERE to Enter my Home Site over IPv6</a></p>\r\n");
+    EXPECT_EQ(
+        onlinePageBothFamilies("192.0.2.7", "[2001:db8::7]", "me@example.org", defaultBanner()),
+        expected);
+}
+
 TEST(OnlinePage, EmptyFieldsStillGiveEveryLine)
 {
     EXPECT_EQ(onlinePage("", "", defaultBanner()), expectedOnline("", ""));

@@ -48,19 +48,20 @@ protected:
 
 TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
 {
-    const QString path = write("full.conf", "# a comment\n; another\n\n"
-                                            "[page]\nemail = me@example.org\n"
-                                            "[address]\nsources = web , interface\nfamily = ipv6\n"
-                                            "interface = eth0\nweb = https://ip.example.net/\n"
-                                            "check = 0.5\n"
-                                            "[router]\nprotocols = natpmp, upnp\n"
-                                            "url = http://192.168.1.1:5000/rootDesc.xml\n"
-                                            "forward = 80,443 , 65535\n"
-                                            "[publish]\nrefresh = 0\n" +
-                                                kTarget +
-                                                "directory = /www\nname = index.htm\r\n"
-                                                "[target  second ]\nhost = sftp://[::1]:2222\n"
-                                                "user = bob\npassword = x\n");
+    const QString path =
+        write("full.conf", "# a comment\n; another\n\n"
+                           "[page]\nemail = me@example.org\n"
+                           "[address]\nsources = web , interface\nfamily = ipv6 ,ipv4\n"
+                           "interface = eth0\nweb = https://ip.example.net/\n"
+                           "check = 0.5\n"
+                           "[router]\nprotocols = natpmp, upnp\n"
+                           "url = http://192.168.1.1:5000/rootDesc.xml\n"
+                           "forward = 80,443 , 65535\n"
+                           "[publish]\nrefresh = 0\n" +
+                               kTarget +
+                               "directory = /www\nname = index.htm\r\n"
+                               "[target  second ]\nhost = sftp://[::1]:2222\n"
+                               "user = bob\npassword = x\n");
     const auto read = readSettings(path);
     ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
         << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
@@ -69,7 +70,8 @@ TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
     EXPECT_EQ(settings.page.email, "me@example.org");
     EXPECT_EQ(settings.page.file, dir.filePath("state/quendle/quendle.htm"));
     EXPECT_EQ(settings.address.sources, QStringList({"web", "interface"}));
-    EXPECT_EQ(settings.address.family, AddressFamily::Ipv6);
+    EXPECT_EQ(settings.address.families,
+              QList<AddressFamily>({AddressFamily::Ipv6, AddressFamily::Ipv4}));
     EXPECT_EQ(settings.address.interfaceName, "eth0");
     EXPECT_EQ(settings.address.webUrl, "https://ip.example.net/");
     EXPECT_EQ(settings.address.checkSeconds, 0.5);
@@ -88,7 +90,7 @@ TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
 
     const auto defaults = std::get<PublisherSettings>(readSettings(write("small.conf", kTarget)));
     EXPECT_EQ(defaults.address.sources, QStringList{"interface"});
-    EXPECT_EQ(defaults.address.family, AddressFamily::Ipv4);
+    EXPECT_EQ(defaults.address.families, QList<AddressFamily>{AddressFamily::Ipv4});
     EXPECT_EQ(defaults.address.checkSeconds, 60);
     EXPECT_EQ(defaults.refreshMinutes, 10);
     EXPECT_EQ(defaults.router.protocols,
@@ -134,7 +136,10 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
          "2: [address] sources: source \"web\" is named twice"},
         {"[address]\nsources = web\n" + kTarget,
          "2: [address] web: the source web needs web = URL"},
-        {"[address]\nfamily = IPv4\n" + kTarget, "2: [address] family: must be ipv4 or ipv6"},
+        {"[address]\nfamily = ipv4, ipv4\n" + kTarget,
+         "2: [address] family: family \"ipv4\" is named twice"},
+        {"[address]\nfamily = IPv4\n" + kTarget,
+         "2: [address] family: must be ipv4, ipv6 or both, separated by a comma"},
         {"[address]\ninterface = a very long name\n" + kTarget,
          "2: [address] interface: must be an interface name such as eth0"},
         {"[address]\nweb = ftp://example.org/\n" + kTarget,

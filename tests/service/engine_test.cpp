@@ -273,6 +273,28 @@ TEST_F(EngineTest, ATargetThatKeepsANameGetsNoOfflinePage)
     EXPECT_EQ(lastPageOf("b"), "online 81.2.69.160");
 }
 
+TEST_F(EngineTest, BothFamiliesArePublishedAndALostOneIsSaidOnceAndLeftOut)
+{
+    settings.address.families = {AddressFamily::Ipv4, AddressFamily::Ipv6};
+    settings.router.forwardPorts = {80};
+    work.ipv6 = "2a01:4f8::7";
+    start();
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.160 2a01:4f8::7");
+    EXPECT_TRUE(work.portCalls.contains("pinholes to 2a01:4f8::7"))
+        << work.portCalls.join(", ").toStdString();
+
+    work.address.clear();
+    engine->addressNoticed();
+    platform.advance(1s);
+    engine->addressNoticed();
+    platform.advance(1s);
+    EXPECT_EQ(lastPageOf("a"), "online 2a01:4f8::7");
+    const auto unpublished = events.of<events::FamilyNotPublished>();
+    ASSERT_EQ(unpublished.size(), 1u);
+    EXPECT_EQ(unpublished[0].found.reason, "web: no IPv4 answer");
+    EXPECT_TRUE(events.of<events::AddressNotFound>().empty());
+}
+
 TEST_F(EngineTest, AFailedCheckKeepsThePageAndSaysSoOnce)
 {
     settings.address.checkSeconds = 1;

@@ -122,6 +122,10 @@ class ScriptedPorts : public PortKeeper
 public:
     explicit ScriptedPorts(QStringList& calls) : m_calls(calls) {}
     QList<router::MappingNote> keep() override { return note(QStringLiteral("keep")); }
+    void setIpv6Address(const QString& address) override
+    {
+        m_calls << QStringLiteral("pinholes to ") + address;
+    }
     QList<router::MappingNote> removeAll() override { return note(QStringLiteral("removeAll")); }
 
 private:
@@ -144,14 +148,20 @@ std::vector<ScriptedWork::Upload> ScriptedWork::uploadsTo(const QString& target)
     return found;
 }
 
-AddressRound ScriptedWork::findAddresses(const PublisherSettings&, const std::atomic<bool>*)
+AddressRound ScriptedWork::findAddresses(const PublisherSettings& settings,
+                                         const std::atomic<bool>*)
 {
-    FamilyAddress found;
-    found.address = address;
-    found.source = QStringLiteral("web");
-    if (address.isEmpty())
-        found.reason = QStringLiteral("web: no answer");
-    return {{found}};
+    AddressRound round;
+    for (const AddressFamily family : settings.address.families) {
+        FamilyAddress found;
+        found.family = family;
+        found.address = family == AddressFamily::Ipv4 ? address : ipv6;
+        found.source = QStringLiteral("web");
+        if (found.address.isEmpty())
+            found.reason = QStringLiteral("web: no %1 answer").arg(familyName(family));
+        round.families << found;
+    }
+    return round;
 }
 
 std::shared_ptr<TargetSession> ScriptedWork::openTarget(const TargetSettings& settings)
@@ -169,7 +179,11 @@ Expected<void> ScriptedWork::writeOnlinePage(const PublisherSettings&,
 {
     if (!pageWritable)
         return Unexpected(QStringLiteral("no room for the page"));
-    page = "online " + published.families.first().address.toLatin1();
+    QStringList addresses;
+    for (const FamilyAddress& found : published.families)
+        if (!found.address.isEmpty())
+            addresses << found.address;
+    page = "online " + addresses.join(' ').toLatin1();
     return {};
 }
 

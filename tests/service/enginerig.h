@@ -55,6 +55,7 @@ public:
     };
 
     QString address = QStringLiteral("81.2.69.160"); // empty: no source answers
+    QString ipv6;                                    // when IPv6 is configured too
     QByteArray page;                                 // the page file: "online ADDRESS", "offline"
     bool pageWritable = true;
     std::vector<Upload> uploads;
