@@ -3,6 +3,7 @@
 #include "cli/logger.h"
 #include "service/addresslookup.h"
 #include "service/pagewriter.h"
+#include "service/readback.h"
 #include "service/targetpublisher.h"
 
 #include <QTextStream>
@@ -15,16 +16,23 @@ namespace quendle::cli {
 namespace {
 
 // Sends the page file to every target at once, each on a thread of its own, so that a server
-// that does not answer holds up no other. True when every target got it.
-bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
+// that does not answer holds up no other. With an `address`, a target with a url then reads its
+// page back. True when every target got it, and showed it where that is checked.
+bool publishToEveryTarget(const PublisherSettings& settings, const char* what,
+                          const QString& address = {})
 {
     std::vector<TargetOutcome> outcomes(static_cast<size_t>(settings.targets.size()));
+    std::vector<std::optional<ReadBack>> readBacks(outcomes.size());
     {
         std::vector<std::jthread> threads;
         for (qsizetype i = 0; i < settings.targets.size(); ++i)
-            threads.emplace_back([&settings, &outcomes, i] {
-                TargetPublisher publisher(settings.targets[i]);
-                outcomes[static_cast<size_t>(i)] = publisher.publish(settings.page.file);
+            threads.emplace_back([&settings, &outcomes, &readBacks, &address, i] {
+                const TargetSettings& target = settings.targets[i];
+                TargetPublisher publisher(target);
+                const auto at = static_cast<size_t>(i);
+                outcomes[at] = publisher.publish(settings.page.file);
+                if (outcomes[at].ok && !address.isEmpty() && !target.readBackUrl.isEmpty())
+                    readBacks[at] = readBack(target.readBackUrl, {address});
             });
     }
     bool allOk = true;
@@ -36,6 +44,16 @@ bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
                              .arg(name, QLatin1String(what))
                              .arg(outcome.bytes)
                              .arg(outcome.milliseconds));
+            const std::optional<ReadBack>& shown = readBacks[static_cast<size_t>(i)];
+            if (shown && shown->verified) {
+                logger::info(QStringLiteral("%1: verified at %2")
+                                 .arg(name, settings.targets[i].readBackUrl));
+            } else if (shown) {
+                logger::warning(QStringLiteral("%1: %2").arg(
+                    name, readBackWarning(uploadedPath(settings.targets[i]),
+                                          settings.targets[i].readBackUrl, *shown)));
+                allOk = false;
+            }
         } else {
             logger::error(QStringLiteral("%1: %2: %3").arg(name, outcome.reason, outcome.details));
             allOk = false;
@@ -66,7 +84,7 @@ int publishOnce(const PublisherSettings& settings)
         logger::error(*error);
         return 1;
     }
-    return publishToEveryTarget(settings, "page") ? 0 : 1;
+    return publishToEveryTarget(settings, "page", found->answer.address) ? 0 : 1;
 }
 
 int publishOffline(const PublisherSettings& settings)

@@ -73,6 +73,15 @@ ReadBack readBack(const QString& url, const QStringList& expectedAddresses, Read
     return result;
 }
 
+QString uploadedPath(const TargetSettings& target)
+{
+    if (target.directory.isEmpty())
+        return target.remoteName;
+    return target.directory +
+           (target.directory.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
+           target.remoteName;
+}
+
 QString readBackWarning(const QString& uploadedTo, const QString& url, const ReadBack& result)
 {
     if (!result.answered)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/publishersettings.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -30,6 +32,9 @@ ReadBack readBack(const QString& url, const QStringList& expectedAddresses,
 // The addresses a status page links to: its http://ADDRESS and http://[IPv6] links, canonical,
 // each once. Links to names or anything that is not an address are left out.
 QStringList linkedAddresses(const QByteArray& page);
+
+// Where `target` puts the page on its server, as the warning names it: "/www/quendle.htm".
+QString uploadedPath(const TargetSettings& target);
 
 // The warning for a page uploaded to `uploadedTo` (its path on the server) that `url` does not
 // show: "uploaded to /www/quendle.htm, but https://www.example.org/quendle.htm still links to
