@@ -57,8 +57,16 @@ void HookRunner::run(const QString& commandLine, const QProcessEnvironment& extr
     process->setArguments(words);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardInputFile(QProcess::nullDevice());
-    // A group of its own, so that the bound ends whatever the program started too.
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    process->setChildProcessModifier([] {
+        // A group of its own, so that the bound ends whatever the program started too.
+        ::setpgid(0, 0);
+        // The publisher blocks the signals its loop handles and ignores SIGPIPE; a program
+        // inherits both across exec, and expects neither.
+        sigset_t none;
+        sigemptyset(&none);
+        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        std::signal(SIGPIPE, SIG_DFL);
+    });
     auto* timer = new QTimer(process);
     timer->setSingleShot(true);
     auto killed = std::make_shared<bool>(false);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using namespace quendle;
 using namespace quendle::cli;
 
@@ -64,10 +66,18 @@ protected:
 // The words reach the program as they are: no shell expands $HOME.
 TEST_F(HookRunnerTest, TheProgramGetsItsWordsItsEnvironmentAndItsOutputIsLogged)
 {
-    const QString record = script(
-        "record.sh", "printf '%s\\n' \"$@\" > " + dir.filePath("args").toUtf8() +
-                         "\nenv | grep '^QUENDLE_' | sort > " + dir.filePath("env").toUtf8() +
-                         "\necho said this\necho and this >&2\n");
+    const QString record =
+        script("record.sh",
+               "printf '%s\\n' \"$@\" > " + dir.filePath("args").toUtf8() +
+                   "\nenv | grep '^QUENDLE_' | sort > " + dir.filePath("env").toUtf8() +
+                   "\ngrep '^Sig[BI]' /proc/self/status > " + dir.filePath("signals").toUtf8() +
+                   "\necho said this\necho and this >&2\n");
+    // As watch runs: its handled signals blocked, SIGPIPE ignored.
+    sigset_t blocked, before;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &blocked, &before);
+    const auto pipeBefore = std::signal(SIGPIPE, SIG_IGN);
     HookRunner runner;
     Lines lines =
         runToEnd(runner, record + " \"two words\" $HOME plain",
@@ -75,7 +85,10 @@ TEST_F(HookRunnerTest, TheProgramGetsItsWordsItsEnvironmentAndItsOutputIsLogged)
     EXPECT_EQ(lines, Lines({{"hook record.sh: said this", false},
                             {"hook record.sh: and this", false},
                             {"hook record.sh exited with status 0", false}}));
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    std::signal(SIGPIPE, pipeBefore);
     EXPECT_EQ(read("args"), "two words\n$HOME\nplain\n");
+    EXPECT_EQ(read("signals"), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
     EXPECT_EQ(read("env"), "QUENDLE_ADDRESS=203.0.113.7\nQUENDLE_FAMILY=ipv4\n"
                            "QUENDLE_OLD_ADDRESS=198.51.100.4\n");
 
