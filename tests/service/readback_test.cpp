@@ -1,6 +1,7 @@
 #include "page/pagetext.h"
 #include "service/readback.h"
 #include "service/targetpublisher.h"
+#include "testcertificates.h"
 #include "testftpserver.h"
 #include "testwebserver.h"
 
@@ -126,6 +127,24 @@ TEST(ReadBack, SaysWhyThereIsNothingToCompare)
     EXPECT_FALSE(refused.answered);
     EXPECT_TRUE(refused.reason.startsWith("Failed to connect to 127.0.0.1 port"))
         << refused.reason.toStdString();
+}
+
+// Certificates are checked against the store SSL_CERT_FILE names, as for the targets.
+TEST(ReadBack, OverHttpsTheCertificateIsVerified)
+{
+    const TestCertificates& certificates = TestCertificates::shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    TestWebServer web({}, certificates.localhost().certificate, certificates.localhost().key);
+    ASSERT_TRUE(web.running()) << web.startError().toStdString();
+    web.setFile("quendle.htm", pageFor("203.0.113.7"));
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.authority()));
+    EXPECT_TRUE(readBack(web.url("/quendle.htm"), {"203.0.113.7"}).verified);
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.unrelatedAuthority()));
+    const ReadBack untrusted = readBack(web.url("/quendle.htm"), {"203.0.113.7"});
+    qunsetenv("SSL_CERT_FILE");
+    EXPECT_FALSE(untrusted.answered);
+    EXPECT_TRUE(untrusted.reason.contains("certificate")) << untrusted.reason.toStdString();
+    EXPECT_EQ(web.requests().size(), 1);
 }
 
 } // namespace

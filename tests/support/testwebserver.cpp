@@ -23,12 +23,17 @@ void replaceFile(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-TestWebServer::TestWebServer(const QString& folder)
+TestWebServer::TestWebServer(const QString& folder, const QString& certificate, const QString& key)
     : m_folder(folder.isEmpty() ? m_dir.filePath("served") : folder)
 {
     QDir().mkpath(m_folder);
+    QStringList arguments{QStringLiteral(QUENDLE_WEBSERVER_SCRIPT), m_folder, m_dir.path()};
+    if (!certificate.isEmpty()) {
+        arguments << "--cert" << certificate << "--key" << key;
+        m_scheme = QStringLiteral("https");
+    }
     m_process.setProgram("/usr/bin/python3");
-    m_process.setArguments({QStringLiteral(QUENDLE_WEBSERVER_SCRIPT), m_folder, m_dir.path()});
+    m_process.setArguments(arguments);
     m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
@@ -48,7 +53,7 @@ TestWebServer::~TestWebServer()
 
 QString TestWebServer::url(const QString& path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_scheme).arg(m_port).arg(path);
 }
 
 void TestWebServer::setFile(const QString& name, const QByteArray& bytes) const

@@ -14,7 +14,9 @@ namespace quendle::testing {
 class TestWebServer
 {
 public:
-    explicit TestWebServer(const QString& folder = {});
+    // With `certificate` and `key` (PEM files), it speaks HTTPS.
+    explicit TestWebServer(const QString& folder = {}, const QString& certificate = {},
+                           const QString& key = {});
     ~TestWebServer();
 
     bool running() const { return m_port != 0; }
@@ -36,6 +38,7 @@ private:
     QString m_folder;
     QProcess m_process;
     int m_port = 0;
+    QString m_scheme = QStringLiteral("http");
     QString m_error;
 };
 

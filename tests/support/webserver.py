@@ -2,18 +2,22 @@
 and body the test chose (files "answer-status" and "answer-body" in the control folder), and
 records every request (method, path, headers, body) as one JSON line in "requests" there.
 
-Usage: webserver.py FOLDER CONTROL [--bind ADDRESS]. Prints its port on the first line."""
+Usage: webserver.py FOLDER CONTROL [--bind ADDRESS] [--cert PEM --key PEM]. With a certificate
+it speaks HTTPS. Prints its port on the first line."""
 
 import argparse
 import http.server
 import json
 import os
 import socket
+import ssl
 
 arguments = argparse.ArgumentParser()
 arguments.add_argument("folder")
 arguments.add_argument("control")
 arguments.add_argument("--bind", default="127.0.0.1")
+arguments.add_argument("--cert")
+arguments.add_argument("--key")
 options = arguments.parse_args()
 
 
@@ -60,5 +64,9 @@ class Server(http.server.ThreadingHTTPServer):
 
 
 server = Server((options.bind, 0), Handler)
+if options.cert:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(options.cert, options.key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
 print(server.server_address[1], flush=True)
 server.serve_forever()
