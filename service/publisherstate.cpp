@@ -185,8 +185,11 @@ std::optional<QString> writeStateFile(const QString& path, const PublisherState&
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return u"the folder of the state file could not be made: %1"_s.arg(folder);
+    PublisherState stamped = state;
+    if (!stamped.written.isValid())
+        stamped.written = QDateTime::currentDateTimeUtc();
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(stateToJson(state)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(stateToJson(stamped)) < 0 || !file.commit())
         return u"the state file %1 could not be written: %2"_s.arg(path, file.errorString());
     return std::nullopt;
 }

@@ -53,7 +53,7 @@ struct PublisherState
     // process that got the same number is not taken for watch.
     qint64 pidStart = 0;
     QDateTime watchStarted;
-    QDateTime written;
+    QDateTime written; // writeStateFile fills it in with the time when left invalid
     QList<Family> families;
     QList<Target> targets;
     QList<Mapping> mappings;
