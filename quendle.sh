@@ -15,6 +15,8 @@ build_packages=(
     librsvg2-bin      # rsvg-convert renders the icon drawing to PNG
     libminiupnpc-dev  # UPnP IGD: the router's address and port mappings for quendle-publish
     libnatpmp-dev     # NAT-PMP: the same from routers that speak it instead
+    libsystemd-dev    # sd_notify: readiness, status and watchdog of quendle-publish's units
+    pkgconf           # finds libsystemd for CMake
 )
 test_packages=(
     googletest libgtest-dev

@@ -11,10 +11,9 @@ struct CommandName
 };
 
 const CommandName kCommands[] = {
-    {"once", Command::Once},
-    {"watch", Command::Watch},
-    {"offline", Command::Offline},
-    {"address", Command::Address},
+    {"once", Command::Once},       {"watch", Command::Watch},
+    {"offline", Command::Offline}, {"address", Command::Address},
+    {"status", Command::Status},   {"notify-test", Command::NotifyTest},
 };
 
 } // namespace
@@ -31,16 +30,24 @@ QString usageText()
         "every target, then exit\n"
         "  quendle-publish [--config FILE] address               # print what each address "
         "source answers; upload nothing\n"
+        "  quendle-publish [--state FILE] [--json] status        # what watch is doing, from its "
+        "state file\n"
+        "  quendle-publish [--config FILE] notify-test           # send a test notification and "
+        "print the answer\n"
         "\n"
         "Options:\n"
         "  --config FILE  the configuration file; default $XDG_CONFIG_HOME/quendle/publish.conf\n"
         "                 (~/.config/quendle/publish.conf)\n"
         "  --verbose      also log each step: checks, logins, kernel notices, timers\n"
+        "  --state FILE   the state file that status reads; default\n"
+        "                 $XDG_STATE_HOME/quendle/state.json (~/.local/state/quendle/state.json)\n"
+        "  --json         status prints the state as JSON\n"
         "  --help         print this help and exit\n"
         "  --version      print the version and exit\n"
         "\n"
         "Exit status: 0 when every target got the page; 1 when the address could not be found\n"
-        "or a target failed; 2 for a usage or configuration error.\n"
+        "or a target failed; 2 for a usage or configuration error. status: 0 when every target\n"
+        "is current, 1 when one is not, 3 when there is no state file.\n"
         "The configuration file is described in quendle-publish(1).\n");
 }
 
@@ -64,6 +71,12 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
             invocation.configPath = argument.mid(9);
             if (invocation.configPath.isEmpty())
                 return UsageError{QStringLiteral("--config needs a file name")};
+        } else if (argument == QLatin1String("--json")) {
+            invocation.json = true;
+        } else if (argument == QLatin1String("--state")) {
+            if (++i == arguments.size() || arguments[i].isEmpty())
+                return UsageError{QStringLiteral("--state needs a file name")};
+            invocation.statePath = arguments[i];
         } else if (argument.startsWith(QLatin1Char('-'))) {
             return UsageError{QStringLiteral("unknown option %1").arg(argument)};
         } else if (haveCommand) {
@@ -80,7 +93,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         }
     }
     if (!haveCommand)
-        return UsageError{QStringLiteral("a command is needed: once, watch, offline or address")};
+        return UsageError{QStringLiteral(
+            "a command is needed: once, watch, offline, address, status or notify-test")};
+    if ((invocation.json || !invocation.statePath.isEmpty()) &&
+        invocation.command != Command::Status)
+        return UsageError{QStringLiteral("--json and --state go with status only")};
     return invocation;
 }
 

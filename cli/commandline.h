@@ -7,13 +7,15 @@
 
 namespace quendle::cli {
 
-enum class Command { Once, Watch, Offline, Address };
+enum class Command { Once, Watch, Offline, Address, Status, NotifyTest };
 
 struct Invocation
 {
     Command command = Command::Once;
     QString configPath; // empty: the default path
     bool verbose = false;
+    bool json = false; // status only
+    QString statePath; // status only; empty: the default path
 };
 
 struct ShowHelp

@@ -5,8 +5,11 @@
 #include "cli/logger.h"
 #include "cli/qtplatform.h"
 #include "cli/signalnotifier.h"
+#include "cli/systemdnotify.h"
+#include "cli/watchservices.h"
 #include "service/addresslookup.h"
 #include "service/publishengine.h"
+#include "service/publisherstate.h"
 #include "service/servicework.h"
 
 #include <QCoreApplication>
@@ -21,10 +24,25 @@ namespace quendle::cli {
 
 namespace {
 
+// Sends each event to every listener, the log first.
+class EventFanOut : public EngineEvents
+{
+public:
+    void add(EngineEvents* listener) { m_listeners.push_back(listener); }
+    void report(const EngineEvent& event) override
+    {
+        for (EngineEvents* listener : m_listeners)
+            listener->report(event);
+    }
+
+private:
+    std::vector<EngineEvents*> m_listeners;
+};
+
 // Runs the engine on this thread's event loop until it stops, `begin` starting it; returns its
 // exit status.
 int runEngine(const PublisherSettings& settings, EventLog::Command command,
-              const std::function<void(PublishEngine&)>& begin)
+              const std::function<void(PublishEngine&, EnginePlatform&, EventFanOut&)>& begin)
 {
     int argc = 1;
     char name[] = "quendle-publish";
@@ -35,8 +53,10 @@ int runEngine(const PublisherSettings& settings, EventLog::Command command,
         QtEnginePlatform platform;
         ServiceWork work;
         EventLog log(command, [](int exitStatus) { QCoreApplication::exit(exitStatus); });
-        PublishEngine engine(settings, platform, work, log);
-        begin(engine);
+        EventFanOut events;
+        events.add(&log);
+        PublishEngine engine(settings, platform, work, events);
+        begin(engine, platform, events);
         status = app.exec();
         if (platform.workStillRunning()) {
             // A server that outlived every bound: its thread is not waited for.
@@ -57,14 +77,17 @@ QString familyPrefix(const AddressRound& round, const FamilyAddress& found)
 
 int publishOnce(const PublisherSettings& settings)
 {
-    return runEngine(settings, EventLog::Command::Once,
-                     [](PublishEngine& engine) { engine.publishOnce(); });
+    return runEngine(
+        settings, EventLog::Command::Once,
+        [](PublishEngine& engine, EnginePlatform&, EventFanOut&) { engine.publishOnce(); });
 }
 
 int publishOffline(const PublisherSettings& settings)
 {
     return runEngine(settings, EventLog::Command::Offline,
-                     [](PublishEngine& engine) { engine.stop(QStringLiteral("offline")); });
+                     [](PublishEngine& engine, EnginePlatform&, EventFanOut&) {
+                         engine.stop(QStringLiteral("offline"));
+                     });
 }
 
 int watch(const PublisherSettings& settings)
@@ -72,37 +95,50 @@ int watch(const PublisherSettings& settings)
     AddressChangeMonitor monitor;
     std::unique_ptr<QSocketNotifier> monitorNotifier;
     std::unique_ptr<SignalNotifier> signalNotifier;
-    return runEngine(settings, EventLog::Command::Watch, [&](PublishEngine& engine) {
-        signalNotifier = std::make_unique<SignalNotifier>();
-        QObject::connect(
-            signalNotifier.get(), &SignalNotifier::stopRequested,
-            [&engine, &monitorNotifier](const QString& signalName) {
-                if (engine.stopping()) {
-                    logger::warning(
-                        QStringLiteral("%1 again: stopping without waiting").arg(signalName));
-                    ::_exit(1);
-                }
-                if (monitorNotifier)
-                    monitorNotifier->setEnabled(false);
-                engine.stop(signalName);
-            });
-        QObject::connect(signalNotifier.get(), &SignalNotifier::reloadRequested,
-                         [&engine] { engine.reload(readSettings(engine.settings().configFile)); });
-        if (monitor.listening()) {
-            monitorNotifier =
-                std::make_unique<QSocketNotifier>(monitor.socket(), QSocketNotifier::Read);
-            QObject::connect(monitorNotifier.get(), &QSocketNotifier::activated,
-                             [&engine, &monitor] {
-                                 if (monitor.readChanges(engine.watchedInterface()))
-                                     engine.addressNoticed();
+    std::unique_ptr<WatchServices> services;
+    return runEngine(
+        settings, EventLog::Command::Watch,
+        [&](PublishEngine& engine, EnginePlatform& platform, EventFanOut& events) {
+            services = std::make_unique<WatchServices>(settings, platform, defaultStatePath());
+            events.add(services.get());
+            signalNotifier = std::make_unique<SignalNotifier>();
+            QObject::connect(
+                signalNotifier.get(), &SignalNotifier::stopRequested,
+                [&engine, &monitorNotifier](const QString& signalName) {
+                    if (engine.stopping()) {
+                        logger::warning(
+                            QStringLiteral("%1 again: stopping without waiting").arg(signalName));
+                        ::_exit(1);
+                    }
+                    if (monitorNotifier)
+                        monitorNotifier->setEnabled(false);
+                    engine.stop(signalName);
+                });
+            QObject::connect(signalNotifier.get(), &SignalNotifier::reloadRequested,
+                             [&engine, &services] {
+                                 services->reloading();
+                                 engine.reload(readSettings(engine.settings().configFile));
+                                 services->reloaded(engine.settings());
                              });
-        } else {
-            logger::warning(QStringLiteral("kernel address notices unavailable (%1): changes are "
-                                           "seen at the next check only")
-                                .arg(monitor.error()));
-        }
-        engine.watch();
-    });
+            if (monitor.listening()) {
+                monitorNotifier =
+                    std::make_unique<QSocketNotifier>(monitor.socket(), QSocketNotifier::Read);
+                QObject::connect(monitorNotifier.get(), &QSocketNotifier::activated,
+                                 [&engine, &monitor] {
+                                     if (monitor.readChanges(engine.watchedInterface()))
+                                         engine.addressNoticed();
+                                 });
+            } else {
+                logger::warning(
+                    QStringLiteral("kernel address notices unavailable (%1): changes are "
+                                   "seen at the next check only")
+                        .arg(monitor.error()));
+            }
+            // The watchdog is fed from the engine's own loop: a loop that hangs stops feeding it.
+            if (const auto interval = systemd::watchdogInterval())
+                engine.keepAlive(std::chrono::duration_cast<std::chrono::milliseconds>(*interval));
+            engine.watch();
+        });
 }
 
 int showAddresses(const PublisherSettings& settings)

@@ -108,6 +108,8 @@ void EventLog::log(const events::UploadEnded& event)
                          .arg(event.target, what)
                          .arg(outcome.bytes)
                          .arg(outcome.milliseconds));
+        if (outcome.check == TargetOutcome::Check::Verified)
+            logger::info(QStringLiteral("%1: %2").arg(event.target, outcome.checkNote));
     } else if (event.offline && m_command == Command::Watch) {
         logger::error(QStringLiteral("%1: the offline page was not published: %2: %3")
                           .arg(event.target, outcome.reason, outcome.details));

@@ -4,9 +4,11 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/logger.h"
+#include "cli/reportcommands.h"
 #include "cli/signalnotifier.h"
 #include "page/filesizelimit.h"
 #include "service/configreader.h"
+#include "service/publisherstate.h"
 
 #include <QTextStream>
 
@@ -50,6 +52,12 @@ int main(int argc, char** argv)
         return usageError(error->message);
     const Invocation invocation = std::get<Invocation>(parsed);
     logger::setVerbose(invocation.verbose);
+    // Read from watch's state file alone, so that it works where the configuration is not
+    // readable (the system unit's, by a person in a shell).
+    if (invocation.command == Command::Status)
+        return showStatus(invocation.statePath.isEmpty() ? defaultStatePath()
+                                                         : invocation.statePath,
+                          invocation.json);
 
     const QString configPath =
         invocation.configPath.isEmpty() ? defaultConfigPath() : invocation.configPath;
@@ -68,6 +76,9 @@ int main(int argc, char** argv)
         return publishOffline(settings);
     case Command::Address:
         return showAddresses(settings);
+    case Command::NotifyTest:
+        return sendTestNotification(settings);
+    case Command::Status:
     case Command::Watch:
         break;
     }

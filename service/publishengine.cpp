@@ -288,8 +288,10 @@ void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const Tar
         m_events.report(events::FailingInARow{target->name(), outcome.reason, target->failures});
     if (outcome.ok && outcome.check == TargetOutcome::Check::NotVerified) {
         m_events.report(events::NotVerified{target->name(), outcome.checkNote});
+        // `once` says so and ends; watch looks again.
         target->looks = 0;
-        lookLater(target);
+        if (m_mode == Mode::Watch)
+            lookLater(target);
     }
     target->held = outcome.refused() && m_mode == Mode::Watch;
     if (target->held)
@@ -297,10 +299,8 @@ void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const Tar
     target->inRound = false;
     reportStanding();
     if (m_mode == Mode::Once) {
-        if (!outcome.ok || !target->lookTimer.active()) {
-            target->done = true;
-            m_failures += outcome.ok ? 0 : 1;
-        }
+        target->done = true;
+        m_failures += outcome.ok && outcome.check != TargetOutcome::Check::NotVerified ? 0 : 1;
         return finishOnceIfDone();
     }
     if (target->held)
@@ -346,11 +346,6 @@ void PublishEngine::takeLook(const std::shared_ptr<Target>& target, const Target
         return lookLater(target);
     } else {
         m_events.report(events::NotVerified{target->name(), outcome.checkNote});
-    }
-    if (m_mode == Mode::Once) {
-        target->done = true;
-        m_failures += target->check == TargetOutcome::Check::Verified ? 0 : 1;
-        finishOnceIfDone();
     }
 }
 

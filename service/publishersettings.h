@@ -35,8 +35,23 @@ struct TargetSettings
     QString password;
     QString directory; // "/x" from the server's root, "x" below the login directory
     QString remoteName = kPageFileName;
+    QString readBackUrl; // where visitors fetch the page; empty: not read back
 
     bool operator==(const TargetSettings&) const = default;
+};
+
+// Programs run on events, each a command line split into words and run without a shell.
+struct HookSettings
+{
+    QString onChange;  // a published address changed
+    QString onFailure; // a target failed three times in a row
+};
+
+// Where one-line messages about changes and failures are posted.
+struct NotifySettings
+{
+    QString url;   // empty: no notifications
+    QString token; // sent as a bearer token; a secret, never logged
 };
 
 // Everything the configuration file says, defaults filled in.
@@ -48,6 +63,8 @@ struct PublisherSettings
     router::RouterOptions router;
     double refreshMinutes = 10; // 0: upload only when the address changes
     QList<TargetSettings> targets;
+    HookSettings hooks;
+    NotifySettings notify;
 };
 
 } // namespace quendle

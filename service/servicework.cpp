@@ -1,22 +1,52 @@
 #include "service/servicework.h"
 
 #include "service/pagewriter.h"
+#include "service/readback.h"
 
 namespace quendle {
 
 namespace {
 
+// A server that takes the page, and the page read back where visitors fetch it when the target
+// names that address.
 class ServerSession : public TargetSession
 {
 public:
     explicit ServerSession(const TargetSettings& settings) : m_publisher(settings) {}
     TargetOutcome publish(const PublishRequest& request) override
     {
-        return m_publisher.publish(request.pagePath);
+        TargetOutcome outcome = m_publisher.publish(request.pagePath);
+        if (outcome.ok && !request.offline)
+            look(request, outcome);
+        return outcome;
+    }
+    TargetOutcome verify(const PublishRequest& request) override
+    {
+        TargetOutcome outcome;
+        outcome.ok = true;
+        look(request, outcome);
+        return outcome;
     }
     void logOut() override { m_publisher.logOut(); }
 
 private:
+    void look(const PublishRequest& request, TargetOutcome& outcome) const
+    {
+        const TargetSettings& target = m_publisher.settings();
+        if (target.readBackUrl.isEmpty())
+            return;
+        QStringList expected;
+        for (const FamilyAddress& found : request.addresses.families)
+            if (!found.address.isEmpty())
+                expected << found.address;
+        const ReadBack seen = readBack(target.readBackUrl, expected);
+        outcome.check =
+            seen.verified ? TargetOutcome::Check::Verified : TargetOutcome::Check::NotVerified;
+        outcome.checkNote = seen.verified
+                                ? QStringLiteral("verified at %1").arg(target.readBackUrl)
+                                : readBackWarning(uploadedPath(target), target.readBackUrl, seen);
+    }
+
     TargetPublisher m_publisher;
 };
 

@@ -8,6 +8,8 @@
 #include "ftp/transferurl.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QUrl>
 
 #include <cmath>
@@ -115,15 +117,20 @@ Result addressInterface(PublisherSettings& settings, const QString& value, const
     return {};
 }
 
-Result addressWeb(PublisherSettings& settings, const QString& value, const FileFacts&)
+Result webAddress(const QString& value, QString& target)
 {
     const QUrl url(value, QUrl::StrictMode);
     const QString scheme = url.scheme();
     if (!url.isValid() || url.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return Unexpected(QStringLiteral("must be an http:// or https:// address"));
-    settings.address.webUrl = value;
+    target = value;
     return {};
+}
+
+Result addressWeb(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return webAddress(value, settings.address.webUrl);
 }
 
 Result addressCheck(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -276,6 +283,11 @@ Result targetName(PublisherSettings& settings, const QString& value, const FileF
     return {};
 }
 
+Result targetUrl(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return webAddress(value, target(settings).readBackUrl);
+}
+
 std::optional<SectionProblem> finishTarget(const QSet<QString>& keysGiven)
 {
     qsizetype given = 0;
@@ -289,6 +301,51 @@ std::optional<SectionProblem> finishTarget(const QSet<QString>& keysGiven)
                                                "required")
                               : QStringLiteral("give only one of password, password_file and "
                                                "credential")};
+}
+
+// [hooks]
+
+// The program is named by its absolute path: a service's PATH is not the user's shell's.
+Result commandLine(const QString& value, QString& target)
+{
+    const QStringList words = QProcess::splitCommand(value);
+    if (words.isEmpty() || !QDir::isAbsolutePath(words.first()))
+        return Unexpected(
+            QStringLiteral("must be the absolute path of a program, then its arguments"));
+    const QFileInfo program(words.first());
+    if (!program.isFile() || !program.isExecutable())
+        return Unexpected(QStringLiteral("%1 is not a program that can be run").arg(words.first()));
+    target = value;
+    return {};
+}
+
+Result hooksOnChange(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return commandLine(value, settings.hooks.onChange);
+}
+
+Result hooksOnFailure(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return commandLine(value, settings.hooks.onFailure);
+}
+
+// [notify]
+
+Result notifyUrl(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return webAddress(value, settings.notify.url);
+}
+
+Result notifyTokenFile(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    QString path;
+    if (const auto absolute = absolutePath(value, path); !absolute)
+        return absolute;
+    const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
+    if (!read.error.isEmpty())
+        return Unexpected(read.error);
+    settings.notify.token = read.secret;
+    return {};
 }
 
 } // namespace
@@ -324,8 +381,17 @@ const QList<SectionRule>& sectionRules()
           {"password_file"_L1, false, &targetPasswordFile},
           {"credential"_L1, false, &targetCredential},
           {"directory"_L1, false, &targetDirectory},
-          {"name"_L1, false, &targetName}},
+          {"name"_L1, false, &targetName},
+          {"url"_L1, false, &targetUrl}},
          &finishTarget},
+        {"hooks"_L1,
+         nullptr,
+         {{"on_change"_L1, false, &hooksOnChange}, {"on_failure"_L1, false, &hooksOnFailure}},
+         nullptr},
+        {"notify"_L1,
+         nullptr,
+         {{"url"_L1, true, &notifyUrl}, {"token_file"_L1, false, &notifyTokenFile}},
+         nullptr},
     };
     return rules;
 }

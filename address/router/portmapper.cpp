@@ -250,6 +250,9 @@ bool PortMapper::make(Port& port, QList<MappingNote>& notes)
                                      "lease %2 s)")
                           .arg(where)
                           .arg(lease.count()));
+    notes.last().port = port.number;
+    notes.last().protocol = m_upnp ? QStringLiteral("upnp") : QStringLiteral("natpmp");
+    notes.last().lease = lease;
     port.held = true;
     port.madeOnce = true;
     port.refusal.clear();

@@ -20,6 +20,10 @@ struct MappingNote
     enum class Level { Debug, Info, Warning };
     Level level;
     QString text;
+    // For a mapping made or renewed: its port, protocol ("upnp", "natpmp") and lease.
+    quint16 port = 0;
+    QString protocol = {};
+    std::chrono::seconds lease{0};
 };
 
 // Keeps the TCP ports of `options.forwardPorts` forwarded from the router's outside to the same

@@ -2,13 +2,17 @@
 #include "page/productsettings.h"
 #include "publisherfixture.h"
 #include "testhttpecho.h"
+#include "testwebserver.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 
 #include <csignal>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace quendle;
 using namespace quendle::testing;
@@ -129,6 +133,69 @@ TEST_F(WatchTest, HangupReloadsAndABadFileKeepsThePreviousConfiguration)
         << log.toStdString();
     EXPECT_TRUE(log.contains("<6>configuration reloaded from " + configPath() + "\n"));
     EXPECT_TRUE(log.startsWith("<")) << "no time stamps in the journal";
+}
+
+// What a supervised watch tells beside its log: the datagrams systemd reads, the state file that
+// `status` reads, the on_change hook and the notification of a change.
+TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
+{
+    const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    const QByteArray socketPath = dir.filePath("notify").toUtf8();
+    std::copy(socketPath.begin(), socketPath.end(), where.sun_path);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&where), sizeof(where)), 0);
+    // Read as systemd does, as they come: a full socket would hold up the sender.
+    QList<QByteArray> datagrams;
+    const auto drained = [&](bool condition) {
+        char buffer[4096];
+        for (ssize_t size; (size = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            datagrams << QByteArray(buffer, size);
+        return condition;
+    };
+    TestWebServer notified;
+    ASSERT_TRUE(notified.running()) << notified.startError().toStdString();
+    const QString hook = dir.filePath("hook.sh");
+    QFile script(hook);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho \"$QUENDLE_FAMILY $QUENDLE_OLD_ADDRESS>$QUENDLE_ADDRESS\" >> " +
+                 dir.filePath("changes").toUtf8() + "\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    writeConfig(fastWebSource() + "[hooks]\non_change = " + hook.toUtf8() +
+                    "\n[notify]\nurl = " + notified.url("/quendle").toUtf8() + "\n",
+                targetFor("home", server.host()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("NOTIFY_SOCKET", socketPath);
+    environment.insert("WATCHDOG_USEC", "1000000");
+    environment.insert("XDG_STATE_HOME", dir.filePath("state"));
+    startWatch({}, environment);
+    const auto serverHasNow = [&](const QByteArray& page) {
+        return waitFor([&] { return drained(remotePage(server) == page); }, 15000);
+    };
+    ASSERT_TRUE(serverHasNow(online("11.22.33.44"))) << watchLog().toStdString();
+    echo.setAnswer("11.22.33.45");
+    ASSERT_TRUE(serverHasNow(online("11.22.33.45"))) << watchLog().toStdString();
+    ASSERT_TRUE(waitFor([&] { return drained(!notified.requests().isEmpty()); }, 10000));
+    EXPECT_EQ(notified.requests().first()["body"].toString(),
+              "IPv4 address changed from 11.22.33.44 to 11.22.33.45");
+    ASSERT_TRUE(
+        waitFor([&] { return readWholeFile(dir.filePath("changes")).count('\n') == 2; }, 5000));
+    EXPECT_EQ(readWholeFile(dir.filePath("changes")),
+              "ipv4 >11.22.33.44\nipv4 11.22.33.44>11.22.33.45\n");
+
+    const Run status = run({"status", "--state", dir.filePath("state/quendle/state.json")});
+    EXPECT_EQ(status.exitCode, 0) << status.out.toStdString() << status.err.toStdString();
+    EXPECT_TRUE(status.out.contains("11.22.33.45")) << status.out.toStdString();
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+
+    drained(true);
+    ::close(socket);
+    EXPECT_EQ(datagrams.count("READY=1"), 1);
+    EXPECT_TRUE(datagrams.contains("STATUS=11.22.33.45 on 1 of 1 target"));
+    EXPECT_TRUE(datagrams.contains("WATCHDOG=1"));
+    EXPECT_EQ(datagrams.last(), "STOPPING=1");
 }
 
 } // namespace

@@ -82,7 +82,7 @@ TEST_F(ConfigReaderTest, ReadsEveryKeyAndFillsInTheDefaults)
     EXPECT_EQ(settings.refreshMinutes, 0);
     ASSERT_EQ(settings.targets.size(), 2);
     const TargetSettings home{"home", "ftp.example.org", "alice", "s3cret#;pw",
-                              "/www", "index.htm"};
+                              "/www", "index.htm",       {}};
     EXPECT_EQ(settings.targets[0], home);
     EXPECT_EQ(settings.targets[1].name, "second");
     EXPECT_EQ(settings.targets[1].remoteName, "quendle.htm");

@@ -1,0 +1,92 @@
+#include "service/httpexchange.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace quendle {
+
+namespace {
+
+struct Reception
+{
+    QByteArray body;
+    qsizetype longest = 0;
+    bool cutShort = false;
+};
+
+size_t keepBody(char* data, size_t size, size_t count, void* target)
+{
+    auto* reception = static_cast<Reception*>(target);
+    const auto bytes = static_cast<qsizetype>(size * count);
+    const qsizetype room = reception->longest - reception->body.size();
+    if (bytes > room) {
+        reception->body.append(data, room);
+        reception->cutShort = true;
+        return 0; // stops the transfer
+    }
+    reception->body.append(data, bytes);
+    return size * count;
+}
+
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+} // namespace
+
+HttpAnswer exchange(const HttpRequest& request)
+{
+    initialiseCurlOnce();
+    HttpAnswer answer;
+    CURL* handle = curl_easy_init();
+    if (!handle) {
+        answer.error = QStringLiteral("the web library could not be started");
+        return answer;
+    }
+    Reception reception;
+    reception.longest = request.longestBody;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const QByteArray url = request.url.toUtf8();
+    curl_slist* headers = nullptr;
+    for (const QByteArray& header : request.headers)
+        headers = curl_slist_append(headers, header.constData());
+    curl_easy_setopt(handle, CURLOPT_URL, url.constData());
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, request.totalSeconds);
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, "quendle-publish");
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &keepBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reception);
+    // OpenSSL's convention: each variable replaces its own part of the system's store.
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    const QByteArray caFolder = qgetenv("SSL_CERT_DIR");
+    if (!caFile.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.constData());
+    if (!caFolder.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_CAPATH, caFolder.constData());
+    if (request.method == "POST") {
+        curl_easy_setopt(handle, CURLOPT_POST, 1L);
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.constData());
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.body.size()));
+    }
+
+    const CURLcode code = curl_easy_perform(handle);
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &answer.status);
+    curl_easy_cleanup(handle);
+    curl_slist_free_all(headers);
+
+    answer.body = reception.body;
+    answer.cutShort = reception.cutShort;
+    if (code != CURLE_OK && !reception.cutShort) {
+        answer.status = 0;
+        answer.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+    }
+    return answer;
+}
+
+} // namespace quendle

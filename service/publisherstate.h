@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <variant>
+
+namespace quendle {
+
+// What `watch` is doing, as `status` shows it. Watch replaces the state file after each event;
+// times are UTC, an invalid QDateTime where there is none.
+struct PublisherState
+{
+    struct Family
+    {
+        QString family;  // "ipv4" or "ipv6"
+        QString address; // empty: none found yet
+        QString source;  // the source that gave it: "interface", "web", "router"...
+        QDateTime since; // when this address was first found
+    };
+
+    enum class Result { Pending, Uploaded, Failed };
+    enum class Verification { NotChecked, Verified, Unverified };
+
+    struct Target
+    {
+        QString name;
+        QDateTime lastAttempt;
+        Result result = Result::Pending;
+        QString reason; // why it failed or is not verified
+        Verification verification = Verification::NotChecked;
+        QDateTime nextRetry; // invalid: none planned
+
+        // Holds the page that was last published, and visitors see it where that is checked.
+        bool current() const
+        {
+            return result == Result::Uploaded && verification != Verification::Unverified;
+        }
+    };
+
+    struct Mapping
+    {
+        QString protocol; // "upnp" or "natpmp"
+        int port = 0;
+        QDateTime leaseUntil; // invalid: a permanent mapping
+        QString note;         // the last thing the router said about it, if anything went wrong
+    };
+
+    qint64 pid = 0;
+    // When that process started, in clock ticks after boot (/proc/PID/stat), so that a later
+    // process that got the same number is not taken for watch.
+    qint64 pidStart = 0;
+    QDateTime watchStarted;
+    QDateTime written; // writeStateFile fills it in with the time when left invalid
+    QList<Family> families;
+    QList<Target> targets;
+    QList<Mapping> mappings;
+
+    bool everyTargetCurrent() const;
+};
+
+// $XDG_STATE_HOME/quendle/state.json, or ~/.local/state/quendle/state.json. The system unit sets
+// XDG_STATE_HOME to /var/lib, so that its state is /var/lib/quendle/state.json.
+QString defaultStatePath();
+
+// The start time of process `pid` as PublisherState::pidStart keeps it; nullopt when there is no
+// such process.
+std::optional<qint64> processStartTime(qint64 pid);
+
+// A state for this very process, its pid and start time filled in.
+PublisherState stateOfThisProcess(const QDateTime& watchStarted);
+
+// Whether the process that wrote `state` still runs.
+bool writerRuns(const PublisherState& state);
+
+QByteArray stateToJson(const PublisherState& state);
+std::variant<PublisherState, QString> stateFromJson(const QByteArray& json);
+
+// Replaces the file at `path` in one step (a temporary file, then rename), making its folder
+// when missing. Returns the problem, if any.
+std::optional<QString> writeStateFile(const QString& path, const PublisherState& state);
+
+struct NoStateFile
+{
+};
+// The state at `path`, NoStateFile when there is none, or why it could not be read.
+std::variant<PublisherState, NoStateFile, QString> readStateFile(const QString& path);
+
+} // namespace quendle

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "service/publisherstate.h"
+
+namespace quendle {
+
+// The one line that tells how a round of publishing went, as systemd shows it under the unit:
+// "203.0.113.7 on 2 of 2 targets, verified".
+QString roundSummary(const PublisherState& state);
+
+// What `status` prints: whether watch runs, each address, each target, each port mapping; one
+// line each, times in UTC.
+QString statusText(const PublisherState& state, bool running);
+
+// What `status --json` prints: the state file's content and whether its writer still runs.
+QByteArray statusJson(const PublisherState& state, bool running);
+
+} // namespace quendle

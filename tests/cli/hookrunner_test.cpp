@@ -1,0 +1,142 @@
+#include "cli/hookrunner.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace quendle;
+using namespace quendle::cli;
+
+namespace {
+
+using Lines = QList<std::pair<QString, bool>>; // each log line and whether it is a problem
+
+class HookRunnerTest : public ::testing::Test
+{
+protected:
+    QString script(const QString& name, const QByteArray& body)
+    {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n" + body);
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return file.fileName();
+    }
+
+    QByteArray read(const QString& name)
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Runs the hook and waits, in an event loop, until it is over; returns what it logged.
+    Lines runToEnd(HookRunner& runner, const QString& commandLine,
+                   const QProcessEnvironment& extra = {})
+    {
+        Lines lines;
+        bool over = false;
+        QEventLoop loop;
+        const auto logged =
+            QObject::connect(&runner, &HookRunner::logLine, [&](const QString& line, bool problem) {
+                lines.append({line, problem});
+            });
+        const auto ended = QObject::connect(&runner, &HookRunner::finished, [&] {
+            over = true;
+            loop.quit();
+        });
+        runner.run(commandLine, extra);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        if (!over)
+            loop.exec();
+        QObject::disconnect(logged);
+        QObject::disconnect(ended);
+        EXPECT_TRUE(over);
+        return lines;
+    }
+
+    QTemporaryDir dir;
+};
+
+// The words reach the program as they are: no shell expands $HOME.
+TEST_F(HookRunnerTest, TheProgramGetsItsWordsItsEnvironmentAndItsOutputIsLogged)
+{
+    const QString record =
+        script("record.sh",
+               "printf '%s\\n' \"$@\" > " + dir.filePath("args").toUtf8() +
+                   "\nenv | grep '^QUENDLE_' | sort > " + dir.filePath("env").toUtf8() +
+                   "\ngrep '^Sig[BI]' /proc/self/status > " + dir.filePath("signals").toUtf8() +
+                   "\necho said this\necho and this >&2\n");
+    // As watch runs: its handled signals blocked, SIGPIPE ignored.
+    sigset_t blocked, before;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &blocked, &before);
+    const auto pipeBefore = std::signal(SIGPIPE, SIG_IGN);
+    HookRunner runner;
+    Lines lines =
+        runToEnd(runner, record + " \"two words\" $HOME plain",
+                 HookRunner::changeEnvironment(AddressFamily::Ipv4, "203.0.113.7", "198.51.100.4"));
+    EXPECT_EQ(lines, Lines({{"hook record.sh: said this", false},
+                            {"hook record.sh: and this", false},
+                            {"hook record.sh exited with status 0", false}}));
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    std::signal(SIGPIPE, pipeBefore);
+    EXPECT_EQ(read("args"), "two words\n$HOME\nplain\n");
+    EXPECT_EQ(read("signals"), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+    EXPECT_EQ(read("env"), "QUENDLE_ADDRESS=203.0.113.7\nQUENDLE_FAMILY=ipv4\n"
+                           "QUENDLE_OLD_ADDRESS=198.51.100.4\n");
+
+    runToEnd(runner, record, HookRunner::failureEnvironment("home", "Login refused"));
+    EXPECT_EQ(read("args"), "\n"); // printf with no words
+    EXPECT_EQ(read("env"), "QUENDLE_REASON=Login refused\nQUENDLE_TARGET=home\n");
+    EXPECT_EQ(runner.running(), 0);
+}
+
+// The run returns at once; at the bound the program is killed with what it started.
+TEST_F(HookRunnerTest, AHookThatHangsIsKilledWithItsChildren)
+{
+    const QString hang = script("hang.sh", "echo started\nsleep 60 &\necho $! > " +
+                                               dir.filePath("child").toUtf8() + "\nwait\n");
+    HookRunner runner(std::chrono::seconds(1));
+    bool returned = false;
+    QTimer::singleShot(0, [&] { returned = runner.running() == 1; });
+    const Lines lines = runToEnd(runner, hang);
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(lines, Lines({{"hook hang.sh: started", false},
+                            {"hook hang.sh did not end within 1 s and was killed", true}}));
+    const QByteArray child = read("child").trimmed();
+    ASSERT_FALSE(child.isEmpty());
+    // Gone, or a zombie left for init to reap, once the kill has landed; never still sleeping.
+    const auto goneOrZombie = [&] {
+        QFile stat("/proc/" + child + "/stat");
+        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (!goneOrZombie() && waited.elapsed() < 2000)
+        QThread::msleep(10);
+    EXPECT_TRUE(goneOrZombie()) << child.toStdString();
+}
+
+TEST_F(HookRunnerTest, AFailureIsLogged)
+{
+    const QString fail = script("fail.sh", "echo broken >&2\nexit 3\n");
+    HookRunner runner;
+    EXPECT_EQ(runToEnd(runner, fail), Lines({{"hook fail.sh: broken", false},
+                                             {"hook fail.sh exited with status 3", true}}));
+    const Lines missing = runToEnd(runner, dir.filePath("missing.sh"));
+    ASSERT_EQ(missing.size(), 1);
+    EXPECT_TRUE(missing[0].first.startsWith("hook missing.sh could not be started: "))
+        << missing[0].first.toStdString();
+    EXPECT_TRUE(missing[0].second);
+}
+
+} // namespace
