@@ -36,6 +36,8 @@ bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
                              .arg(name, QLatin1String(what))
                              .arg(outcome.bytes)
                              .arg(outcome.milliseconds));
+            if (!outcome.details.isEmpty())
+                logger::warning(QStringLiteral("%1: %2").arg(name, outcome.details));
         } else {
             logger::error(QStringLiteral("%1: %2: %3").arg(name, outcome.reason, outcome.details));
             allOk = false;

@@ -206,6 +206,18 @@ QString sftpPath(const QString& directory, const QString& file)
     return names.join(QLatin1Char('/'));
 }
 
+QString sftpCommandPath(const QString& directory, const QString& file)
+{
+    QStringList names = directory.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    names << file;
+    QString path = names.join(QLatin1Char('/'));
+    if (directory.startsWith(QLatin1Char('/')))
+        path.prepend(QLatin1Char('/'));
+    path.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
 namespace {
 
 // The address of `path`, which begins with "/".

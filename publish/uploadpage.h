@@ -13,7 +13,8 @@ struct UploadResult
     enum class Status { Transferred, Failed };
     Status status = Status::Transferred;
     QString text;    // "File Transferred!" or "Unable to transfer to remote system"
-    QString details; // why it failed: the server's reply or the library's message
+    QString details; // why it failed: the server's reply or the library's message; after a
+                     // transfer, a note on how it was made (a refused rename), or empty
 };
 
 // The one upload sequence: sends the page file at `pagePath` as `remoteName` into

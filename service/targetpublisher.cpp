@@ -42,9 +42,9 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
         UploadPage(*m_ftp, m_settings.directory, pagePath, m_settings.remoteName);
     outcome.milliseconds = clock.elapsed();
     outcome.ok = upload.status == UploadResult::Status::Transferred;
+    outcome.details = upload.details;
     if (!outcome.ok) {
         outcome.reason = upload.text;
-        outcome.details = upload.details;
         logOut();
     }
     return outcome;

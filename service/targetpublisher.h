@@ -14,7 +14,8 @@ struct TargetOutcome
     qint64 bytes = 0;
     qint64 milliseconds = 0;
     QString reason;  // what failed, for people
-    QString details; // the library's message and the server's reply; never the password
+    QString details; // the library's message and the server's reply; never the password. After
+                     // an upload, a note to log as a warning (a server that refused the rename)
 };
 
 // One server that receives the page, and the login kept with it between uploads.

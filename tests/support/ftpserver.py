@@ -8,6 +8,8 @@ Options:
   --stall             never answer a STOR, like a server that hangs in the middle of an upload
   --slow-cwd SECONDS  wait this long before answering each CWD
   --fail-first        refuse the first STOR with 451, like a server with a passing trouble
+  --cut-after BYTES   keep the first BYTES of every upload, then drop the data connection
+  --no-rename         refuse RNFR and RNTO, like a server that does not let files be renamed
   --tls explicit|implicit --cert FILE --key FILE
                       FTP over TLS, required on the control and the data connection
 
@@ -22,6 +24,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.log import logger
 from pyftpdlib.servers import FTPServer
 
 
@@ -66,6 +69,8 @@ def main():
     parser.add_argument("--stall", action="store_true")
     parser.add_argument("--slow-cwd", type=float, default=0)
     parser.add_argument("--fail-first", action="store_true")
+    parser.add_argument("--cut-after", type=int, default=0)
+    parser.add_argument("--no-rename", action="store_true")
     parser.add_argument("--tls", choices=("explicit", "implicit"))
     parser.add_argument("--cert")
     parser.add_argument("--key")
@@ -82,7 +87,22 @@ def main():
     if args.tls:
         base = tls_handler_classes(args.cert, args.key, args.tls == "implicit")
 
+    class CuttingDataHandler(base.dtp_handler):
+        # A line that fails in the middle of an upload: the first bytes reach the file.
+        def handle_read(self):
+            chunk = self.recv(args.cut_after - self.tot_bytes_received)
+            self.tot_bytes_received += len(chunk)
+            self.file_obj.write(chunk)
+            if not chunk or self.tot_bytes_received >= args.cut_after:
+                self._resp = ("426 Connection closed; transfer aborted.", logger.debug)
+                self.close()
+
+        handle_read_event = handle_read
+
     class Handler(base):
+        if args.cut_after:
+            dtp_handler = CuttingDataHandler
+
         def ftp_USER(self, line):
             record("user")
             return base.ftp_USER(self, line)
@@ -108,15 +128,12 @@ def main():
         def on_file_received(self, file):
             record("stor")
 
-        def on_file_received(self, file):
-            record("stor")
-
         def ftp_QUIT(self, line):
             record("quit")
             return base.ftp_QUIT(self, line)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, args.root, perm="elradmwMT" if args.no_rename else "elradfmwMT")
     Handler.authorizer = authorizer
     Handler.timeout = float(args.idle)
     Handler.passive_ports = None
