@@ -3,6 +3,7 @@
 #include "cli/logger.h"
 #include "service/addresslookup.h"
 #include "service/pagewriter.h"
+#include "service/secretregistry.h"
 #include "service/targetpublisher.h"
 
 #include <QTextStream>
@@ -82,7 +83,8 @@ int publishOffline(const PublisherSettings& settings)
 
 int showAddresses(const PublisherSettings& settings)
 {
-    QTextStream out(stdout);
+    QString shown;
+    QTextStream out(&shown);
     bool anyAnswer = false;
     for (const NamedAnswer& named : askSources(settings, true)) {
         if (named.answer.ok())
@@ -94,6 +96,8 @@ int showAddresses(const PublisherSettings& settings)
             out << "  " << step << '\n';
         anyAnswer = anyAnswer || named.answer.ok();
     }
+    out.flush();
+    QTextStream(stdout) << redactSecrets(shown);
     return anyAnswer ? 0 : 1;
 }
 

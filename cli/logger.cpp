@@ -1,5 +1,7 @@
 #include "cli/logger.h"
 
+#include "service/secretregistry.h"
+
 #include <QByteArray>
 #include <QDateTime>
 
@@ -55,7 +57,8 @@ void write(int priority, const QString& text)
                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                         .toUtf8() +
                                     ' ';
-    line += printable(text).toUtf8() + '\n';
+    // The one place every line passes: no secret the program has read leaves it.
+    line += printable(redactSecrets(text)).toUtf8() + '\n';
     // One write per line, so that lines from several processes do not interleave.
     ssize_t written = 0;
     while (written < line.size()) {

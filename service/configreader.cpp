@@ -35,6 +35,15 @@ QString kindOf(mode_t mode)
     return QStringLiteral("something else");
 }
 
+// What the name of a key looks like. Anything else before an = is more likely a password that
+// lost its "password =" (one holding an =) than a misspelt key, and is not shown.
+bool looksLikeKey(const QString& name)
+{
+    return name.size() <= 32 && std::all_of(name.begin(), name.end(), [](QChar c) {
+               return (c >= u'a' && c <= u'z') || c == u'_';
+           });
+}
+
 // An XDG base directory: the variable when it holds an absolute path, else the fallback below
 // the home directory.
 QString baseDirectory(const char* variable, const char* belowHome)
@@ -164,8 +173,13 @@ private:
         for (const KeyRule& candidate : m_rule->keys)
             if (candidate.key == key)
                 rule = &candidate;
-        if (!rule)
+        if (!rule) {
+            if (!looksLikeKey(key))
+                return problem(m_line, {},
+                               QStringLiteral("an unknown key, not shown: it may be part of a "
+                                              "password that lost its key"));
             return problem(m_line, key, QStringLiteral("unknown key"));
+        }
         const QString lineKey = m_rule->name + QLatin1Char('.') + key;
         if (m_keysGiven.contains(key))
             return problem(m_line, key,

@@ -3,6 +3,7 @@
 #include "service/addresslookup.h"
 #include "service/configreader.h"
 #include "service/secretfile.h"
+#include "service/secretregistry.h"
 
 #include "ftp/transferurl.h"
 
@@ -219,6 +220,7 @@ Result targetUser(PublisherSettings& settings, const QString& value, const FileF
 
 Result targetPassword(PublisherSettings& settings, const QString& value, const FileFacts& file)
 {
+    registerSecret(value);
     if (file.openToOthers)
         return QStringLiteral(
                    "%1 can be read or changed by group or others, and it holds a password; "
@@ -235,6 +237,7 @@ Result targetPasswordFile(PublisherSettings& settings, const QString& value, con
     const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
     if (!read.error.isEmpty())
         return read.error;
+    registerSecret(read.secret);
     target(settings).password = read.secret;
     return std::nullopt;
 }
@@ -252,6 +255,7 @@ Result targetCredential(PublisherSettings& settings, const QString& value, const
     const SecretRead read = readSecretFile(QDir(directory).filePath(value), SecretCheck::AnyMode);
     if (!read.error.isEmpty())
         return read.error;
+    registerSecret(read.secret);
     target(settings).password = read.secret;
     return std::nullopt;
 }

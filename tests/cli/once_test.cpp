@@ -155,4 +155,45 @@ TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)
     EXPECT_EQ(server.loginCount(), 0);
 }
 
+TEST_F(OnceTest, APasswordNeverShowsWhereverItTurnsUp)
+{
+    const QByteArray secret = "Zq7=Vandermolen";
+    TestFtpServer echoing{[] {
+        TestFtpServer::Options options;
+        options.echoPassword = true;
+        return options;
+    }()};
+    ASSERT_TRUE(echoing.running()) << echoing.startError().toStdString();
+    QFile file(dir.filePath("password"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(secret + "\n") > 0);
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray login = "\nuser = tester\ndirectory = /www\n";
+    const struct
+    {
+        QByteArray target;
+        int exitCode;
+        QString shown;
+    } rows[] = {
+        {"[target home]\nhost = ftp://alice:" + secret + "@" + server.host().toUtf8() + login +
+             "password = other\n",
+         2, "host: \"ftp://***@" + server.host() + "\" is not a valid host: the user name and"},
+        {targetFor("home", server.host()) + secret + "\n", 2,
+         "[target home]: an unknown key, not shown: it may be part of a password"},
+        {targetFor("home", echoing.host(), secret), 1, "530 Login incorrect: *** is not the"},
+        {"[target home]\nhost = " + echoing.host().toUtf8() + login +
+             "password_file = " + file.fileName().toUtf8() + "\n",
+         1, "530 Login incorrect: *** is not the"},
+    };
+    for (const auto& row : rows) {
+        writeConfig(webSource(), row.target);
+        const Run once = run({"--verbose", "once"});
+        EXPECT_EQ(once.exitCode, row.exitCode) << once.err.toStdString();
+        EXPECT_TRUE(once.err.contains(row.shown)) << once.err.toStdString();
+        for (const QString part : {"Zq7", "Vandermolen"})
+            EXPECT_FALSE(once.out.contains(part) || once.err.contains(part))
+                << once.err.toStdString();
+    }
+}
+
 } // namespace

@@ -110,6 +110,8 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         {"email = a\n" + kTarget, "1: a key outside any [section]"},
         {"[page]\nwhat s3cret\n" + kTarget, "2: [page]: expected key = value"},
         {"[page]\n = a\n" + kTarget, "2: [page]: a value without a key"},
+        {kTarget + "s3cret=pw\n", "5: [target home]: an unknown key, not shown: it may be part of "
+                                  "a password that lost its key"},
         {"[page]\nfile = page.htm\n" + kTarget,
          "2: [page] file: must be the absolute path of a file"},
         {"[address]\nsources = interface, modem\n" + kTarget,

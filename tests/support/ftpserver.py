@@ -10,6 +10,7 @@ Options:
   --fail-first        refuse the first STOR with 451, like a server with a passing trouble
   --cut-after BYTES   keep the first BYTES of every upload, then drop the data connection
   --no-rename         refuse RNFR and RNTO, like a server that does not let files be renamed
+  --echo-password     refuse every login with a reply that repeats the password
   --tls explicit|implicit --cert FILE --key FILE
                       FTP over TLS, required on the control and the data connection
 
@@ -71,6 +72,7 @@ def main():
     parser.add_argument("--fail-first", action="store_true")
     parser.add_argument("--cut-after", type=int, default=0)
     parser.add_argument("--no-rename", action="store_true")
+    parser.add_argument("--echo-password", action="store_true")
     parser.add_argument("--tls", choices=("explicit", "implicit"))
     parser.add_argument("--cert")
     parser.add_argument("--key")
@@ -106,6 +108,12 @@ def main():
         def ftp_USER(self, line):
             record("user")
             return base.ftp_USER(self, line)
+
+        def ftp_PASS(self, line):
+            if args.echo_password:
+                self.respond("530 Login incorrect: %s is not the password." % line)
+                return None
+            return base.ftp_PASS(self, line)
 
         def on_login(self, username):
             record("login")
