@@ -44,6 +44,10 @@ ConnectResult logInTrusting(TransferClient& ftp, const ServerLogin& login,
 // The failure the user chose by not trusting the server.
 ConnectResult refuseServer(const ConnectResult& untrusted);
 
+// The failure of an untrusted server where no one can be asked, as in the headless publisher:
+// why the server is not trusted, once, and how to make it trusted for good or have it fixed.
+ConnectResult refuseWithoutAsking(const ConnectResult& untrusted);
+
 // Checks the login fields, then logs in.
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login);
 

@@ -1,6 +1,8 @@
+#include "ftp/curltransferclient.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 #include "publisherfixture.h"
+#include "testcertificates.h"
 #include "testhttpecho.h"
 
 #include <QDir>
@@ -194,6 +196,46 @@ TEST_F(OnceTest, APasswordNeverShowsWhereverItTurnsUp)
             EXPECT_FALSE(once.out.contains(part) || once.err.contains(part))
                 << once.err.toStdString();
     }
+}
+
+TEST_F(OnceTest, AnUntrustedCertificateIsDescribedOnceWithHowToTrustItsAuthority)
+{
+    const TestCertificates& certificates = TestCertificates::shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    TestFtpServer::Options options;
+    options.tls = "explicit";
+    options.certificate = certificates.localhost().certificate;
+    options.key = certificates.localhost().key;
+    TestFtpServer tls(options);
+    ASSERT_TRUE(tls.running()) << tls.startError().toStdString();
+    writeConfig(webSource(), targetFor("home", "ftpes://" + tls.host()));
+
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.unrelatedAuthority()));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(dir.filePath("no-such-folder")));
+    CurlTransferClient probe; // what the transfer component says of this certificate
+    const QString description =
+        probe.connect({"ftpes://" + tls.host(), "tester", "x", {}, {}, {}}).identity.description;
+    const Run once = run({"once"});
+    qunsetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_DIR");
+
+    EXPECT_EQ(once.exitCode, 1);
+    EXPECT_TRUE(description.startsWith("The certificate of " + tls.host() +
+                                       " cannot be trusted: it was issued by an unknown "
+                                       "authority.\n\nSubject: CN=localhost\n"))
+        << description.toStdString();
+    const QString expected =
+        "home: Unable to connect to the specified host: " +
+        QString(description).replace("\n\n", "\n").replace("\n", "; ") +
+        "; To trust the authority that issued it, start quendle-publish with SSL_CERT_FILE naming "
+        "a PEM file that holds the authority's certificate, or SSL_CERT_DIR naming a folder of "
+        "such files prepared with \"openssl rehash\" (for the service, with systemctl edit: "
+        "Environment=SSL_CERT_FILE=...). Otherwise have the server's certificate fixed: issued "
+        "for the name the host setting uses, by an authority the system trusts, and in date.";
+    const QStringList lines = once.err.split('\n').filter(" home: ");
+    ASSERT_EQ(lines.size(), 1) << once.err.toStdString();
+    EXPECT_EQ(lines[0].mid(20).toStdString(), expected.toStdString()) << "after the time stamp";
+    EXPECT_EQ(tls.loginCount(), 0);
 }
 
 } // namespace
