@@ -157,20 +157,26 @@ public:
         }
         if (code == CURLE_OK)
             return {};
-        if (code != CURLE_QUOTE_ERROR) {
+        // Some FTP servers keep dot files out for good (a 5xx reply); a passing 4xx is a failure.
+        const bool temporaryRefused = code == CURLE_UPLOAD_FAILED && m_lastReply.startsWith('5');
+        if (code != CURLE_QUOTE_ERROR && !temporaryRefused) {
             TransferResult failedUpload = failed(code, TransferError::TransferFailed);
             removeQuietly(request, temporary, code);
             return failedUpload;
         }
         const QString refusal = lastRefusal();
-        removeQuietly(request, temporary, code);
+        if (!temporaryRefused)
+            removeQuietly(request, temporary, code);
         m_sendDirectly = true;
         TransferResult direct = result(send(file, request, page, {}, deadline));
         const QString note =
-            QStringLiteral("The server refused to rename the temporary file %1 to %2 (%3). On this "
-                           "connection the page is sent straight under its name instead, so an "
-                           "upload that breaks off can leave part of it on the server.")
-                .arg(temporary, page, refusal);
+            (temporaryRefused
+                 ? QStringLiteral("The server refused the temporary file %1 (%2).")
+                       .arg(temporary, refusal)
+                 : QStringLiteral("The server refused to rename the temporary file %1 to %2 (%3).")
+                       .arg(temporary, page, refusal)) +
+            QStringLiteral(" On this connection the page is sent straight under its name instead, "
+                           "so an upload that breaks off can leave part of it on the server.");
         direct.detail = direct.detail.isEmpty() ? note : direct.detail + QLatin1Char('\n') + note;
         return direct;
     }

@@ -1,18 +1,25 @@
 #include "service/secretregistry.h"
 
-#include <QStringList>
-
-#include <algorithm>
 #include <mutex>
+#include <set>
 
 namespace quendle {
 
 namespace {
 
+// Longest first, secrets of equal length in any fixed order.
+struct LongestFirst
+{
+    bool operator()(const QString& a, const QString& b) const
+    {
+        return a.size() != b.size() ? a.size() > b.size() : a < b;
+    }
+};
+
 struct Registry
 {
     std::mutex lock;
-    QStringList secrets; // longest first
+    std::set<QString, LongestFirst> secrets;
 };
 
 Registry& registry()
@@ -29,12 +36,7 @@ void registerSecret(const QString& secret)
         return;
     Registry& known = registry();
     const std::lock_guard guard(known.lock);
-    if (known.secrets.contains(secret))
-        return;
-    const auto place =
-        std::find_if(known.secrets.begin(), known.secrets.end(),
-                     [&](const QString& other) { return other.size() < secret.size(); });
-    known.secrets.insert(place, secret);
+    known.secrets.insert(secret);
 }
 
 QString redactSecrets(const QString& text)

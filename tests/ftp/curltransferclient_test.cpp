@@ -313,22 +313,31 @@ TEST_F(AtomicUploadTest, AnUploadCutShortLeavesTheOldPageAndNoTemporaryFile)
 
 TEST_F(AtomicUploadTest, AServerThatRefusesTheRenameGetsThePageDirectlyAndItIsSaidOnce)
 {
-    TestFtpServer::Options options;
-    options.refuseRename = true;
-    start(options);
-    ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
-    const QRegularExpression note(
-        "^The server refused to rename the temporary file \\.quendle\\.htm\\.[0-9a-f]{8}\\.tmp to "
-        "quendle\\.htm \\(550 Not enough privileges\\.\\)\\. On this connection the page is sent "
-        "straight under its name instead, so an upload that breaks off can leave part of it on "
-        "the server\\.$");
-    EXPECT_TRUE(note.match(last.detail).hasMatch()) << last.detail.toStdString();
-    EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), QByteArray(300, 'n'));
-    EXPECT_EQ(server->listing("/").join(" ").toStdString(), "quendle.htm");
-    writePage("second\r\n");
-    ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
-    EXPECT_EQ(last.detail, "");
-    EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), "second\r\n");
+    const QString temporary = "\\.quendle\\.htm\\.[0-9a-f]{8}\\.tmp";
+    const std::pair<bool, QString> cases[] = {
+        {true, "^The server refused to rename the temporary file " + temporary +
+                   " to quendle\\.htm \\(550 Not enough privileges\\.\\)\\. "},
+        {false, "^The server refused the temporary file " + temporary +
+                    " \\(553 Dot files are not allowed\\.\\)\\. "},
+    };
+    for (const auto& [refuseRename, refusal] : cases) {
+        TestFtpServer::Options options;
+        options.refuseRename = refuseRename;
+        options.refuseDotFiles = !refuseRename;
+        start(options);
+        ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
+        const QRegularExpression note(refusal +
+                                      "On this connection the page is sent straight under its "
+                                      "name instead, so an upload that breaks off can leave part "
+                                      "of it on the server\\.$");
+        EXPECT_TRUE(note.match(last.detail).hasMatch()) << last.detail.toStdString();
+        EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), QByteArray(300, 'n'));
+        EXPECT_EQ(server->listing("/").join(" ").toStdString(), "quendle.htm");
+        writePage("second\r\n");
+        ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
+        EXPECT_EQ(last.detail, "") << "said once";
+        EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), "second\r\n");
+    }
 }
 
 TEST(CurlTransferClientIpv6, ConnectsToABracketedAddress)

@@ -10,6 +10,7 @@ Options:
   --fail-first        refuse the first STOR with 451, like a server with a passing trouble
   --cut-after BYTES   keep the first BYTES of every upload, then drop the data connection
   --no-rename         refuse RNFR and RNTO, like a server that does not let files be renamed
+  --no-dot-files      refuse to store a file whose name begins with a dot
   --echo-password     refuse every login with a reply that repeats the password
   --tls explicit|implicit --cert FILE --key FILE
                       FTP over TLS, required on the control and the data connection
@@ -21,6 +22,7 @@ After login the working directory is HOMEDIR (a path inside ROOT such as /home/t
 paths relative to the login directory differ from absolute ones.
 """
 import argparse
+import os
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -72,6 +74,7 @@ def main():
     parser.add_argument("--fail-first", action="store_true")
     parser.add_argument("--cut-after", type=int, default=0)
     parser.add_argument("--no-rename", action="store_true")
+    parser.add_argument("--no-dot-files", action="store_true")
     parser.add_argument("--echo-password", action="store_true")
     parser.add_argument("--tls", choices=("explicit", "implicit"))
     parser.add_argument("--cert")
@@ -126,6 +129,9 @@ def main():
 
         def ftp_STOR(self, file, mode="w"):
             if args.stall:
+                return None
+            if args.no_dot_files and os.path.basename(file).startswith("."):
+                self.respond("553 Dot files are not allowed.")
                 return None
             if failures_left[0] > 0:
                 failures_left[0] -= 1

@@ -37,6 +37,8 @@ TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
         arguments << "--cut-after" << QString::number(options.cutUploadsAfter);
     if (options.refuseRename)
         arguments << "--no-rename";
+    if (options.refuseDotFiles)
+        arguments << "--no-dot-files";
     if (options.echoPassword)
         arguments << "--echo-password";
     if (!options.tls.isEmpty())

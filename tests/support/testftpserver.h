@@ -29,6 +29,7 @@ public:
         bool failFirstUpload = false; // refuse the first STOR with 451, take the later ones
         int cutUploadsAfter = 0;      // drop every upload's data connection after these bytes
         bool refuseRename = false;    // refuse RNFR and RNTO
+        bool refuseDotFiles = false;  // refuse to store a file whose name begins with a dot
         bool echoPassword = false;    // refuse every login, repeating the password in the reply
         QStringList launcher = {};    // a command that starts the server (nsenter into a namespace)
     };
