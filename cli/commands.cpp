@@ -10,6 +10,7 @@
 #include "service/addresslookup.h"
 #include "service/publishengine.h"
 #include "service/publisherstate.h"
+#include "service/secretregistry.h"
 #include "service/servicework.h"
 
 #include <QCoreApplication>
@@ -143,7 +144,8 @@ int watch(const PublisherSettings& settings)
 
 int showAddresses(const PublisherSettings& settings)
 {
-    QTextStream out(stdout);
+    QString shown;
+    QTextStream out(&shown);
     const AddressRound round = findAddresses(settings, true);
     for (const FamilyAddress& found : round.families) {
         const QString family = familyPrefix(round, found);
@@ -163,6 +165,8 @@ int showAddresses(const PublisherSettings& settings)
         else if (found.address.isEmpty() && (round.families.size() > 1 || found.lineNotPublic))
             out << family << "not published: " << found.reason << '\n';
     }
+    out.flush();
+    QTextStream(stdout) << redactSecrets(shown);
     return round.any() ? 0 : 1;
 }
 

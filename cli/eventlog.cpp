@@ -108,6 +108,9 @@ void EventLog::log(const events::UploadEnded& event)
                          .arg(event.target, what)
                          .arg(outcome.bytes)
                          .arg(outcome.milliseconds));
+        // After an upload, the details hold a note worth a warning (a refused rename).
+        if (!outcome.details.isEmpty())
+            logger::warning(QStringLiteral("%1: %2").arg(event.target, outcome.details));
         if (outcome.check == TargetOutcome::Check::Verified)
             logger::info(QStringLiteral("%1: %2").arg(event.target, outcome.checkNote));
     } else if (event.offline && m_command == Command::Watch) {

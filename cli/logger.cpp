@@ -1,6 +1,8 @@
 #include "cli/logger.h"
 
 #include "base/controlcharacters.h"
+#include "service/secretregistry.h"
+
 #include <QByteArray>
 #include <QDateTime>
 
@@ -27,20 +29,27 @@ bool stderrIsJournal()
                          QByteArray::number(static_cast<qulonglong>(facts.st_ino));
 }
 
-// A server's reply may run over several lines; the log keeps one line per event. Other control
+// A server's reply may run over several lines; the log keeps one line per event, a run of line
+// breaks (a blank line between paragraphs) becoming one separator. Other control
 // characters, from a server's reply or a configuration file, are shown as \xHH rather than
 // passed to a terminal that would act on them.
 QString printable(const QString& text)
 {
     QString shown;
     shown.reserve(text.size());
+    bool afterBreak = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
             continue; // the LF that follows ends the line
-        if (c == u'\n')
-            shown += QStringLiteral("; ");
-        else if (isControlCharacter(c) && c != u'\t')
+        if (c == u'\n') {
+            if (!afterBreak)
+                shown += QStringLiteral("; ");
+            afterBreak = true;
+            continue;
+        }
+        afterBreak = false;
+        if (isControlCharacter(c) && c != u'\t')
             shown += QStringLiteral("\\x%1").arg(static_cast<int>(c), 2, 16, QLatin1Char('0'));
         else
             shown += text[i];
@@ -56,7 +65,8 @@ void write(int priority, const QString& text)
                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                         .toUtf8() +
                                     ' ';
-    line += printable(text).toUtf8() + '\n';
+    // The one place every line passes: no secret the program has read leaves it.
+    line += printable(redactSecrets(text)).toUtf8() + '\n';
     // One write per line, so that lines from several processes do not interleave.
     ssize_t written = 0;
     while (written < line.size()) {

@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QStringList>
 
 #include <curl/curl.h>
 
@@ -50,6 +52,25 @@ const QString kPrivateCaAdvice = QStringLiteral(
     "private certificate authority, start the program with SSL_CERT_FILE set to a PEM file "
     "holding its certificate, or SSL_CERT_DIR set to a folder of such files prepared with "
     "\"openssl rehash\".");
+
+// A list of commands for libcurl, which keeps only a pointer to it.
+class CommandList
+{
+public:
+    explicit CommandList(const QStringList& commands)
+    {
+        for (const QString& command : commands)
+            m_list = curl_slist_append(m_list, command.toUtf8().constData());
+    }
+    ~CommandList() { curl_slist_free_all(m_list); }
+    CommandList(const CommandList&) = delete;
+    CommandList& operator=(const CommandList&) = delete;
+
+    curl_slist* list() const { return m_list; }
+
+private:
+    curl_slist* m_list = nullptr;
+};
 
 // Everything one connection is set up with.
 struct SessionSetup
@@ -99,37 +120,60 @@ public:
         return code == CURLE_OK ? TransferResult{} : failed(code, TransferError::ConnectionFailed);
     }
 
+    // Sends the page under a temporary name in the same directory and renames it over the old
+    // page, so that visitors see either the old page or the whole new one. A server that refuses
+    // the rename gets the page straight under its name for the rest of the connection.
     TransferResult upload(const TransferRequest& request)
     {
+        if (hasControlCharacter(request.remoteDirectory) || hasControlCharacter(request.remoteName))
+            return failure(TransferError::TransferFailed,
+                           QStringLiteral("The remote directory or file name holds a line break "
+                                          "or another control character."));
         QFile file(request.localFile);
         if (!file.open(QIODevice::ReadOnly))
             return failure(TransferError::LocalFileUnreadable,
                            QStringLiteral("The file %1 cannot be read: %2")
                                .arg(request.localFile, file.errorString()));
-
-        const QByteArray address =
-            uploadUrl(m_setup.address, request.remoteDirectory, request.remoteName).toUtf8();
-        curl_easy_setopt(m_handle, CURLOPT_URL, address.constData());
-        curl_easy_setopt(m_handle, CURLOPT_NOBODY, 0L);
-        curl_easy_setopt(m_handle, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(m_handle, CURLOPT_READFUNCTION, &readFromFile);
-        curl_easy_setopt(m_handle, CURLOPT_READDATA, &file);
-        curl_easy_setopt(m_handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(file.size()));
-
         const Clock::time_point deadline =
             Clock::now() + std::chrono::seconds(m_setup.timeouts.operationSeconds);
-        boundWithin(deadline);
-        CURLcode code = perform();
-        if (code != CURLE_OK && connectionDropped(code) && file.seek(0)) {
-            // The server closed the idle connection: log in again once with the same login.
-            curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
-            boundWithin(deadline);
-            code = perform();
-            curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 0L);
+        if (m_sendDirectly)
+            return result(send(file, request, request.remoteName, {}, deadline));
+
+        const QString temporary = temporaryName(request.remoteName);
+        const QString page = request.remoteName;
+        CURLcode code =
+            send(file, request, temporary,
+                 renameCommands(request, temporary, page, m_removeBeforeRename), deadline);
+        if (code == CURLE_QUOTE_ERROR && isSftp() && !m_removeBeforeRename) {
+            // SFTP's rename keeps an existing file on many servers (OpenSSH's among them): the
+            // old page goes first, for the moment between the two commands.
+            code = command(request, renameCommands(request, temporary, page, true), deadline);
+            m_removeBeforeRename = code == CURLE_OK;
         }
-        curl_easy_setopt(m_handle, CURLOPT_UPLOAD, 0L);
-        curl_easy_setopt(m_handle, CURLOPT_READDATA, nullptr);
-        return code == CURLE_OK ? TransferResult{} : failed(code, TransferError::TransferFailed);
+        if (code == CURLE_OK)
+            return {};
+        // Some FTP servers keep dot files out for good (a 5xx reply); a passing 4xx is a failure.
+        const bool temporaryRefused = code == CURLE_UPLOAD_FAILED && m_lastReply.startsWith('5');
+        if (code != CURLE_QUOTE_ERROR && !temporaryRefused) {
+            TransferResult failedUpload = failed(code, TransferError::TransferFailed);
+            removeQuietly(request, temporary, code);
+            return failedUpload;
+        }
+        const QString refusal = lastRefusal();
+        if (!temporaryRefused)
+            removeQuietly(request, temporary, code);
+        m_sendDirectly = true;
+        TransferResult direct = result(send(file, request, page, {}, deadline));
+        const QString note =
+            (temporaryRefused
+                 ? QStringLiteral("The server refused the temporary file %1 (%2).")
+                       .arg(temporary, refusal)
+                 : QStringLiteral("The server refused to rename the temporary file %1 to %2 (%3).")
+                       .arg(temporary, page, refusal)) +
+            QStringLiteral(" On this connection the page is sent straight under its name instead, "
+                           "so an upload that breaks off can leave part of it on the server.");
+        direct.detail = direct.detail.isEmpty() ? note : direct.detail + QLatin1Char('\n') + note;
+        return direct;
     }
 
 private:
@@ -208,6 +252,107 @@ private:
             const QByteArray digest = sshKeySha256Base64(m_setup.trustedHostKey);
             curl_easy_setopt(m_handle, CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, digest.constData());
         }
+    }
+
+    bool isSftp() const { return m_setup.address.scheme == TransferScheme::Sftp; }
+
+    // The page's temporary name: hidden from most listings, not served as a page, and one of
+    // this connection's own, so that two programs sending the same page do not mix their bytes.
+    QString temporaryName(const QString& page) const
+    {
+        return QLatin1Char('.') + page + QLatin1Char('.') + m_temporaryTag + QStringLiteral(".tmp");
+    }
+
+    // The commands that put `from` in the place of `to` in the upload's directory. FTP's run in
+    // that directory; SFTP's name the whole path, relative paths from the login directory.
+    QStringList renameCommands(const TransferRequest& request, const QString& from,
+                               const QString& to, bool removeFirst) const
+    {
+        if (!isSftp())
+            return {QStringLiteral("RNFR ") + from, QStringLiteral("RNTO ") + to};
+        const QString source = sftpCommandPath(request.remoteDirectory, from);
+        const QString target = sftpCommandPath(request.remoteDirectory, to);
+        QStringList commands;
+        // The asterisk lets the first upload, with no old page to remove, go on.
+        if (removeFirst)
+            commands << QStringLiteral("*rm ") + target;
+        return commands << QStringLiteral("rename %1 %2").arg(source, target);
+    }
+
+    // Sends the file as `name` into the request's directory, then runs `afterwards` there.
+    CURLcode send(QFile& file, const TransferRequest& request, const QString& name,
+                  const QStringList& afterwards, Clock::time_point deadline)
+    {
+        const QByteArray address =
+            uploadUrl(m_setup.address, request.remoteDirectory, name).toUtf8();
+        const CommandList commands(afterwards);
+        file.seek(0);
+        curl_easy_setopt(m_handle, CURLOPT_URL, address.constData());
+        curl_easy_setopt(m_handle, CURLOPT_NOBODY, 0L);
+        curl_easy_setopt(m_handle, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(m_handle, CURLOPT_READFUNCTION, &readFromFile);
+        curl_easy_setopt(m_handle, CURLOPT_READDATA, &file);
+        curl_easy_setopt(m_handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(file.size()));
+        curl_easy_setopt(m_handle, CURLOPT_POSTQUOTE, commands.list());
+        boundWithin(deadline);
+        CURLcode code = perform();
+        if (code != CURLE_OK && connectionDropped(code) && file.seek(0)) {
+            // The server closed the idle connection: log in again once with the same login.
+            curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
+            boundWithin(deadline);
+            code = perform();
+            curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 0L);
+        }
+        curl_easy_setopt(m_handle, CURLOPT_UPLOAD, 0L);
+        curl_easy_setopt(m_handle, CURLOPT_READDATA, nullptr);
+        curl_easy_setopt(m_handle, CURLOPT_POSTQUOTE, nullptr);
+        return code;
+    }
+
+    // Runs `commands` without a transfer: FTP's in the request's directory.
+    CURLcode command(const TransferRequest& request, const QStringList& commands,
+                     Clock::time_point deadline)
+    {
+        // A listing that is asked for without its body changes into the directory and stops.
+        const QByteArray address =
+            (isSftp() ? loginUrl(m_setup.address)
+                      : uploadUrl(m_setup.address, request.remoteDirectory, QString()))
+                .toUtf8();
+        const CommandList list(commands);
+        curl_easy_setopt(m_handle, CURLOPT_URL, address.constData());
+        curl_easy_setopt(m_handle, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(m_handle, CURLOPT_POSTQUOTE, list.list());
+        boundWithin(deadline);
+        const CURLcode code = perform();
+        curl_easy_setopt(m_handle, CURLOPT_POSTQUOTE, nullptr);
+        curl_easy_setopt(m_handle, CURLOPT_NOBODY, 0L);
+        return code;
+    }
+
+    // Removes what is left of a temporary file after a failure, unless the server stopped
+    // answering; the upload's own result is what counts.
+    void removeQuietly(const TransferRequest& request, const QString& temporary, CURLcode cause)
+    {
+        if (cause == CURLE_OPERATION_TIMEDOUT)
+            return;
+        const QString remove =
+            isSftp() ? QStringLiteral("rm ") + sftpCommandPath(request.remoteDirectory, temporary)
+                     : QStringLiteral("DELE ") + temporary;
+        command(request, {remove},
+                Clock::now() + std::chrono::seconds(m_setup.timeouts.connectSeconds));
+    }
+
+    TransferResult result(CURLcode code) const
+    {
+        return code == CURLE_OK ? TransferResult{} : failed(code, TransferError::TransferFailed);
+    }
+
+    // Why the server refused the last command: its reply, or the library's message for SFTP.
+    QString lastRefusal() const
+    {
+        const char first = m_lastReply.isEmpty() ? '\0' : m_lastReply.front();
+        return first == '4' || first == '5' ? QString::fromUtf8(m_lastReply)
+                                            : QString::fromUtf8(m_errorBuffer);
     }
 
     // Bounds the next transfer so that the operation ends by `deadline`.
@@ -394,6 +539,10 @@ private:
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     CertificateWitness m_certificates;
     HostKeyWitness m_hostKeys;
+    QString m_temporaryTag =
+        QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, u'0');
+    bool m_removeBeforeRename = false; // the server's SFTP rename keeps an existing file
+    bool m_sendDirectly = false;       // the server refused to rename a temporary file
 };
 
 CurlTransferClient::CurlTransferClient(TransferTimeouts timeouts, QString knownHostsFile)

@@ -49,8 +49,9 @@ struct ServerIdentity
 struct TransferResult
 {
     TransferError error = TransferError::None;
-    int libraryCode = 0;       // the transfer library's own code, for the details only
-    QString detail;            // the server's reply or the library's message; never the password
+    int libraryCode = 0; // the transfer library's own code, for the details only
+    QString detail;      // the server's reply or the library's message; never the password. After
+                         // an upload that went well, a note on how it was made, or empty
     ServerIdentity identity{}; // for CertificateNotTrusted and HostKeyUnknown
 
     bool ok() const { return error == TransferError::None; }
@@ -66,7 +67,10 @@ public:
     // Opens the connection and logs in; the connection is kept for every later upload.
     virtual TransferResult connect(const TransferRequest& request) = 0;
     // Stores the local file under the remote name in the remote directory, replacing a file of
-    // that name, on the connection of the last connect.
+    // that name, on the connection of the last connect. The file goes to ".NAME.XXXXXXXX.tmp"
+    // beside it first and is renamed over it, so that the old file is replaced only by a whole
+    // new one; a server that refuses this gets the file directly, and the result's detail of
+    // that one upload says so.
     virtual TransferResult upload(const TransferRequest& request) = 0;
     // Logs out and closes the connection.
     virtual TransferResult disconnect() = 0;

@@ -27,12 +27,24 @@ constexpr std::array kSchemes = {
     SchemeName{"sftp", TransferScheme::Sftp, 22},
 };
 
+// The text with a user name and password written into its host part replaced by ***.
+QString withoutLogin(const QString& text)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+    if (at < 0)
+        return text;
+    const QRegularExpressionMatch prefix = scheme.match(text);
+    const qsizetype start = prefix.hasMatch() ? prefix.capturedEnd() : 0;
+    return text.left(start) + QStringLiteral("***") + text.mid(at);
+}
+
 // The text in quotes, control characters shown as \xNN so that a NUL or a line break that came
-// with it is seen in the message.
+// with it is seen in the message. A user name and password written into it are never shown.
 QString quoted(const QString& text)
 {
     QString shown;
-    for (const QChar c : text) {
+    for (const QChar c : withoutLogin(text)) {
         if (isControlCharacter(c.unicode()))
             shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
@@ -111,6 +123,9 @@ std::optional<int> strictPort(const QString& text)
 
 ServerAddressResult parseServerAddress(const QString& text)
 {
+    if (text.contains(QLatin1Char('@')))
+        return refused(text, QStringLiteral("the user name and the password go in settings of "
+                                            "their own, not in the host."));
     ServerAddress address;
     QString rest = text;
     const qsizetype separator = text.indexOf(QStringLiteral("://"));
@@ -206,6 +221,18 @@ QString sftpPath(const QString& directory, const QString& file)
         names.prepend(QString());
     names.prepend(QString());
     return names.join(QLatin1Char('/'));
+}
+
+QString sftpCommandPath(const QString& directory, const QString& file)
+{
+    QStringList names = directory.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    names << file;
+    QString path = names.join(QLatin1Char('/'));
+    if (directory.startsWith(QLatin1Char('/')))
+        path.prepend(QLatin1Char('/'));
+    path.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + path + QLatin1Char('"');
 }
 
 namespace {

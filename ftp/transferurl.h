@@ -54,6 +54,10 @@ QString ftpPath(const QString& directory, const QString& file);
 // and reach the login directory through "/~/".
 QString sftpPath(const QString& directory, const QString& file);
 
+// `file` in `directory` as SFTP commands name it: the path as it is, relative paths from the login
+// directory, in double quotes with `"` and `\` escaped by a backslash.
+QString sftpCommandPath(const QString& directory, const QString& file);
+
 // The addresses libcurl is given: the server's login directory, which a login asks for, and
 // `file` in `directory` for an upload. The port is always written; ftpes:// is ftp:// to libcurl,
 // which is told separately to demand TLS.

@@ -66,6 +66,24 @@ ConnectResult refuseServer(const ConnectResult& untrusted)
         ConnectResult::Status::Failed, kUnableToConnect, untrusted.details, {}, untrusted.error};
 }
 
+ConnectResult refuseWithoutAsking(const ConnectResult& untrusted)
+{
+    // A host key's details already say how to add it; a certificate's speak to the window.
+    if (untrusted.identity.kind != ServerIdentity::Kind::Certificate)
+        return refuseServer(untrusted);
+    return {ConnectResult::Status::Failed,
+            kUnableToConnect,
+            untrusted.identity.description +
+                QStringLiteral(
+                    "\n\nTo trust the authority that issued it, start quendle-publish with "
+                    "SSL_CERT_FILE naming a PEM file that holds the authority's certificate, or "
+                    "SSL_CERT_DIR naming a folder of such files prepared with \"openssl rehash\" "
+                    "(for the service, with systemctl edit: Environment=SSL_CERT_FILE=...). "
+                    "Otherwise have the server's certificate fixed: issued for the name the host "
+                    "setting uses, by an authority the system trusts, and in date."),
+            {}};
+}
+
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login)
 {
     return connectToServer(ftp, login, [](const auto& logInNow) { return logInNow(); });

@@ -45,6 +45,10 @@ ConnectResult logInTrusting(TransferClient& ftp, const ServerLogin& login,
 // The failure the user chose by not trusting the server.
 ConnectResult refuseServer(const ConnectResult& untrusted);
 
+// The failure of an untrusted server where no one can be asked, as in the headless publisher:
+// why the server is not trusted, once, and how to make it trusted for good or have it fixed.
+ConnectResult refuseWithoutAsking(const ConnectResult& untrusted);
+
 // Checks the login fields, then logs in; `wait` runs the login, the step that waits for the
 // server, and returns its result (a window runs it on a worker under the wait cursor). A missing
 // field is reported without it.

@@ -14,7 +14,8 @@ struct UploadResult
     enum class Status { Transferred, Failed };
     Status status = Status::Transferred;
     QString text;    // "File Transferred!" or "Unable to transfer to remote system"
-    QString details; // why it failed: the server's reply or the library's message
+    QString details; // why it failed: the server's reply or the library's message; after a
+                     // transfer, a note on how it was made (a refused rename), or empty
     TransferError error = TransferError::None; // the transfer component's word for a failure
 };
 

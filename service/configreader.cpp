@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +18,31 @@ namespace quendle {
 using namespace settingkeys;
 
 namespace {
+
+constexpr qint64 kLargestFile = 1024 * 1024;
+constexpr qsizetype kProblemsShown = 20;
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a directory");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("something else");
+}
+
+// What the name of a key looks like. Anything else before an = is more likely a password that
+// lost its "password =" (one holding an =) than a misspelt key, and is not shown.
+bool looksLikeKey(const QString& name)
+{
+    return name.size() <= 32 && std::all_of(name.begin(), name.end(), [](QChar c) {
+               return (c >= u'a' && c <= u'z') || c == u'_';
+           });
+}
 
 // An XDG base directory: the variable when it holds an absolute path, else the fallback below
 // the home directory.
@@ -57,6 +85,11 @@ public:
         finishSection();
         for (const FileProblem& found : checkWholeFile(m_settings, m_keyLines))
             problemIn(found.line, found.section, found.key, found.message);
+        if (m_unshown > 0)
+            m_errors << QStringLiteral("%1: and %2 more problem%3")
+                            .arg(m_facts.path)
+                            .arg(m_unshown)
+                            .arg(m_unshown == 1 ? "" : "s");
         if (!m_errors.isEmpty())
             return ConfigErrors{m_errors};
         return m_settings;
@@ -65,6 +98,11 @@ public:
 private:
     void problemIn(int line, const QString& section, const QString& key, const QString& message)
     {
+        // A file of junk would otherwise bury the first problems, which are usually the point.
+        if (m_errors.size() >= kProblemsShown) {
+            ++m_unshown;
+            return;
+        }
         QString where = m_facts.path + QLatin1Char(':');
         if (line > 0)
             where += QString::number(line) + QLatin1Char(':');
@@ -135,8 +173,13 @@ private:
         for (const KeyRule& candidate : m_rule->keys)
             if (candidate.key == key)
                 rule = &candidate;
-        if (!rule)
+        if (!rule) {
+            if (!looksLikeKey(key))
+                return problem(m_line, {},
+                               QStringLiteral("an unknown key, not shown: it may be part of a "
+                                              "password that lost its key"));
             return problem(m_line, key, QStringLiteral("unknown key"));
+        }
         const QString lineKey = m_rule->name + QLatin1Char('.') + key;
         if (m_keysGiven.contains(key))
             return problem(m_line, key,
@@ -164,6 +207,7 @@ private:
     FileFacts m_facts;
     PublisherSettings m_settings;
     QStringList m_errors;
+    qsizetype m_unshown = 0; // problems past the first kProblemsShown
     int m_line = 0;
     const SectionRule* m_rule = nullptr; // null outside a section or in a bad one
     QString m_title;                     // "page", "target home"
@@ -187,15 +231,31 @@ QString defaultPageFile()
 
 std::variant<PublisherSettings, ConfigErrors> readSettings(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ConfigErrors{{QStringLiteral("%1: cannot read: %2").arg(path, file.errorString())}};
+    const auto refused = [&path](const QString& why) {
+        return ConfigErrors{{QStringLiteral("%1: %2").arg(path, why)}};
+    };
+    // Opened as password_file is: a named pipe would block the open and a terminal take over
+    // the program; both are refused below, once the file is open.
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0)
+        return refused(
+            QStringLiteral("cannot read: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    QFile file;
+    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     struct stat facts
     {
     };
-    const bool open = ::fstat(file.handle(), &facts) == 0 && (facts.st_mode & 077) != 0;
-    const QByteArray bytes = file.readAll();
-    Reader reader(path, open);
+    if (::fstat(file.handle(), &facts) != 0)
+        return refused(
+            QStringLiteral("cannot read: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    if (!S_ISREG(facts.st_mode))
+        return refused(QStringLiteral("not a regular file (%1)").arg(kindOf(facts.st_mode)));
+    // /proc and a file that grows while it is read may report a size other than what comes.
+    const QByteArray bytes = file.read(kLargestFile + 1);
+    if (facts.st_size > kLargestFile || bytes.size() > kLargestFile)
+        return refused(QStringLiteral("larger than 1 MiB, too large for a configuration"));
+    Reader reader(path, (facts.st_mode & 077) != 0);
     int number = 0;
     for (QByteArray line : bytes.split('\n')) {
         ++number;

@@ -4,6 +4,7 @@
 #include "service/addresslookup.h"
 #include "service/configreader.h"
 #include "service/secretfile.h"
+#include "service/secretregistry.h"
 
 #include "ftp/transferurl.h"
 
@@ -228,6 +229,7 @@ Result targetUser(PublisherSettings& settings, const QString& value, const FileF
 
 Result targetPassword(PublisherSettings& settings, const QString& value, const FileFacts& file)
 {
+    registerSecret(value);
     if (file.openToOthers)
         return Unexpected(
             QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
@@ -244,6 +246,7 @@ Result targetPasswordFile(PublisherSettings& settings, const QString& value, con
     const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
+    registerSecret(read.secret);
     target(settings).password = read.secret;
     return {};
 }
@@ -262,6 +265,7 @@ Result targetCredential(PublisherSettings& settings, const QString& value, const
     const SecretRead read = readSecretFile(QDir(directory).filePath(value), SecretCheck::AnyMode);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
+    registerSecret(read.secret);
     target(settings).password = read.secret;
     return {};
 }
@@ -344,6 +348,7 @@ Result notifyTokenFile(PublisherSettings& settings, const QString& value, const 
     const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
+    registerSecret(read.secret);
     settings.notify.token = read.secret;
     return {};
 }

@@ -39,8 +39,10 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
     if (!m_ftp)
         m_ftp = std::make_unique<CurlTransferClient>(m_timeouts);
     if (!m_connected) {
-        const ConnectResult login =
+        ConnectResult login =
             logIn(*m_ftp, {m_settings.host, m_settings.user, m_settings.password});
+        if (login.status == ConnectResult::Status::Untrusted)
+            login = refuseWithoutAsking(login);
         if (login.status != ConnectResult::Status::Connected) {
             outcome.reason = login.text;
             outcome.details = login.details;
@@ -56,9 +58,9 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
         UploadPage(*m_ftp, m_settings.directory, pagePath, m_settings.remoteName);
     outcome.milliseconds = clock.elapsed();
     outcome.ok = upload.status == UploadResult::Status::Transferred;
+    outcome.details = upload.details;
     if (!outcome.ok) {
         outcome.reason = upload.text;
-        outcome.details = upload.details;
         outcome.error = upload.error;
         logOut();
     }

@@ -15,7 +15,8 @@ struct TargetOutcome
     qint64 bytes = 0;
     qint64 milliseconds = 0;
     QString reason;  // what failed, for people
-    QString details; // the library's message and the server's reply; never the password
+    QString details; // the library's message and the server's reply; never the password. After
+                     // an upload, a note to log as a warning (a server that refused the rename)
     TransferError error = TransferError::None; // the transfer component's own word for it
     // Whether what visitors see was checked after the upload, and what was found.
     enum class Check { None, Verified, NotVerified };

@@ -14,7 +14,7 @@ void showResult(Feedback& feedback, const UploadResult& result)
         return;
     }
     feedback.beep();
-    feedback.message(result.text, Feedback::Icon::Information);
+    feedback.message(result.text, Feedback::Icon::Information, result.details);
 }
 
 void showResult(Feedback& feedback, const ConnectResult& result)

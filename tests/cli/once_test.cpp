@@ -1,6 +1,8 @@
+#include "ftp/curltransferclient.h"
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 #include "publisherfixture.h"
+#include "testcertificates.h"
 #include "testhttpecho.h"
 
 #include <QDir>
@@ -153,6 +155,87 @@ TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)
     EXPECT_EQ(open.exitCode, 2);
     EXPECT_TRUE(open.err.contains("run chmod 600 " + configPath())) << open.err.toStdString();
     EXPECT_EQ(server.loginCount(), 0);
+}
+
+TEST_F(OnceTest, APasswordNeverShowsWhereverItTurnsUp)
+{
+    const QByteArray secret = "Zq7=Vandermolen";
+    TestFtpServer echoing{[] {
+        TestFtpServer::Options options;
+        options.echoPassword = true;
+        return options;
+    }()};
+    ASSERT_TRUE(echoing.running()) << echoing.startError().toStdString();
+    QFile file(dir.filePath("password"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(secret + "\n") > 0);
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray login = "\nuser = tester\ndirectory = /www\n";
+    const struct
+    {
+        QByteArray target;
+        int exitCode;
+        QString shown;
+    } rows[] = {
+        {"[target home]\nhost = ftp://alice:" + secret + "@" + server.host().toUtf8() + login +
+             "password = other\n",
+         2, "host: \"ftp://***@" + server.host() + "\" is not a valid host: the user name and"},
+        {targetFor("home", server.host()) + secret + "\n", 2,
+         "[target home]: an unknown key, not shown: it may be part of a password"},
+        {targetFor("home", echoing.host(), secret), 1, "530 Login incorrect: *** is not the"},
+        {"[target home]\nhost = " + echoing.host().toUtf8() + login +
+             "password_file = " + file.fileName().toUtf8() + "\n",
+         1, "530 Login incorrect: *** is not the"},
+    };
+    for (const auto& row : rows) {
+        writeConfig(webSource(), row.target);
+        const Run once = run({"--verbose", "once"});
+        EXPECT_EQ(once.exitCode, row.exitCode) << once.err.toStdString();
+        EXPECT_TRUE(once.err.contains(row.shown)) << once.err.toStdString();
+        for (const QString part : {"Zq7", "Vandermolen"})
+            EXPECT_FALSE(once.out.contains(part) || once.err.contains(part))
+                << once.err.toStdString();
+    }
+}
+
+TEST_F(OnceTest, AnUntrustedCertificateIsDescribedOnceWithHowToTrustItsAuthority)
+{
+    const TestCertificates& certificates = TestCertificates::shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    TestFtpServer::Options options;
+    options.tls = "explicit";
+    options.certificate = certificates.localhost().certificate;
+    options.key = certificates.localhost().key;
+    TestFtpServer tls(options);
+    ASSERT_TRUE(tls.running()) << tls.startError().toStdString();
+    writeConfig(webSource(), targetFor("home", "ftpes://" + tls.host()));
+
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificates.unrelatedAuthority()));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(dir.filePath("no-such-folder")));
+    CurlTransferClient probe; // what the transfer component says of this certificate
+    const QString description =
+        probe.connect({"ftpes://" + tls.host(), "tester", "x", {}, {}, {}}).identity.description;
+    const Run once = run({"once"});
+    qunsetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_DIR");
+
+    EXPECT_EQ(once.exitCode, 1);
+    EXPECT_TRUE(description.startsWith("The certificate of " + tls.host() +
+                                       " cannot be trusted: it was issued by an unknown "
+                                       "authority.\n\nSubject: CN=localhost\n"))
+        << description.toStdString();
+    const QString expected =
+        "home: Unable to connect to the specified host: " +
+        QString(description).replace("\n\n", "\n").replace("\n", "; ") +
+        "; To trust the authority that issued it, start quendle-publish with SSL_CERT_FILE naming "
+        "a PEM file that holds the authority's certificate, or SSL_CERT_DIR naming a folder of "
+        "such files prepared with \"openssl rehash\" (for the service, with systemctl edit: "
+        "Environment=SSL_CERT_FILE=...). Otherwise have the server's certificate fixed: issued "
+        "for the name the host setting uses, by an authority the system trusts, and in date.";
+    const QStringList lines = once.err.split('\n').filter(" home: ");
+    ASSERT_EQ(lines.size(), 1) << once.err.toStdString();
+    EXPECT_EQ(lines[0].mid(20).toStdString(), expected.toStdString()) << "after the time stamp";
+    EXPECT_EQ(tls.loginCount(), 0);
 }
 
 } // namespace

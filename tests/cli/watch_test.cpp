@@ -198,4 +198,23 @@ TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
     EXPECT_EQ(datagrams.last(), "STOPPING=1");
 }
 
+TEST_F(WatchTest, AConfigurationReplacedByAPipeIsRefusedOnHangupAndPublishingGoesOn)
+{
+    writeConfig(fastWebSource(), targetFor("home", server.host()));
+    startWatch();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
+    QFile::remove(configPath());
+    ASSERT_EQ(mkfifo(QFile::encodeName(configPath()).constData(), 0600), 0);
+    sendToWatch(SIGHUP);
+    EXPECT_TRUE(waitFor(
+        [&] { return watchLog().contains(configPath() + ": not a regular file (a named pipe)"); },
+        10000))
+        << watchLog().toStdString();
+    const int uploads = server.uploadCount();
+    EXPECT_TRUE(waitFor([&] { return server.uploadCount() > uploads; }, 15000))
+        << "the refresh goes on: " << watchLog().toStdString();
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+    EXPECT_EQ(remotePage(server), offlinePage("me@example.org"));
+}
+
 } // namespace

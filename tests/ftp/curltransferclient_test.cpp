@@ -3,10 +3,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace quendle;
 using namespace quendle::testing;
@@ -76,6 +79,8 @@ TEST_F(CurlTransferClientTest, OneLoginServesEveryUpload)
         writeLocal(version);
         ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
         EXPECT_EQ(readWholeFile(server.localPath("/quendle.htm")), version);
+        EXPECT_EQ(server.listing("/").join(" ").toStdString(), "quendle.htm")
+            << "no temporary file is left";
     }
     EXPECT_EQ(server.loginCount(), 1);
 }
@@ -258,6 +263,81 @@ TEST(CurlTransferClientIdle, AnUploadAfterTheServerDroppedTheIdleConnectionLogsI
     }
     EXPECT_EQ(readWholeFile(server.localPath("/quendle.htm")), "refreshed\r\n");
     EXPECT_EQ(server.loginCount(), 3);
+}
+
+// A server that takes the page under a temporary name and renames it, or refuses one of the two.
+class AtomicUploadTest : public ::testing::Test
+{
+protected:
+    void start(const TestFtpServer::Options& options)
+    {
+        server.emplace(options);
+        ASSERT_TRUE(server->running()) << server->startError().toStdString();
+        QFile old(server->localPath("/quendle.htm"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the old page\r\n");
+        old.close();
+        request = {server->host(),
+                   TestFtpServer::kUser,
+                   TestFtpServer::kPassword,
+                   "/",
+                   dir.path() + "/quendle.htm",
+                   "quendle.htm"};
+        writePage(QByteArray(300, 'n'));
+        ASSERT_TRUE(connect(ftp, request)) << last.detail.toStdString();
+    }
+
+    void writePage(const QByteArray& bytes)
+    {
+        QFile page(request.localFile);
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+        page.write(bytes);
+    }
+
+    std::optional<TestFtpServer> server;
+    QTemporaryDir dir;
+    CurlTransferClient ftp;
+    TransferRequest request;
+};
+
+TEST_F(AtomicUploadTest, AnUploadCutShortLeavesTheOldPageAndNoTemporaryFile)
+{
+    TestFtpServer::Options options;
+    options.cutUploadsAfter = 100;
+    start(options);
+    EXPECT_FALSE(upload(ftp, request));
+    EXPECT_TRUE(last.detail.contains("426")) << last.detail.toStdString();
+    EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), "the old page\r\n");
+    EXPECT_EQ(server->listing("/").join(" ").toStdString(), "quendle.htm");
+}
+
+TEST_F(AtomicUploadTest, AServerThatRefusesTheRenameGetsThePageDirectlyAndItIsSaidOnce)
+{
+    const QString temporary = "\\.quendle\\.htm\\.[0-9a-f]{8}\\.tmp";
+    const std::pair<bool, QString> cases[] = {
+        {true, "^The server refused to rename the temporary file " + temporary +
+                   " to quendle\\.htm \\(550 Not enough privileges\\.\\)\\. "},
+        {false, "^The server refused the temporary file " + temporary +
+                    " \\(553 Dot files are not allowed\\.\\)\\. "},
+    };
+    for (const auto& [refuseRename, refusal] : cases) {
+        TestFtpServer::Options options;
+        options.refuseRename = refuseRename;
+        options.refuseDotFiles = !refuseRename;
+        start(options);
+        ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
+        const QRegularExpression note(refusal +
+                                      "On this connection the page is sent straight under its "
+                                      "name instead, so an upload that breaks off can leave part "
+                                      "of it on the server\\.$");
+        EXPECT_TRUE(note.match(last.detail).hasMatch()) << last.detail.toStdString();
+        EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), QByteArray(300, 'n'));
+        EXPECT_EQ(server->listing("/").join(" ").toStdString(), "quendle.htm");
+        writePage("second\r\n");
+        ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
+        EXPECT_EQ(last.detail, "") << "said once";
+        EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), "second\r\n");
+    }
 }
 
 TEST(CurlTransferClientIpv6, ConnectsToABracketedAddress)

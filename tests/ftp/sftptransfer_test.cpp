@@ -84,6 +84,29 @@ TEST_F(SftpTransferTest, AKnownHashedKeyConnectsOnceForUploadsToEveryKindOfDirec
     EXPECT_EQ(server.disconnectCount(), 1) << "Disconnect closes the SSH session properly";
 }
 
+TEST_F(SftpTransferTest, ANewPageReplacesTheOldOneThroughATemporaryName)
+{
+    writeKnownHosts(server.knownHostsLine());
+    server.makeDirectory("/home/tester/my site");
+    request.remoteDirectory = "my site";
+    request.remoteName = "it's \"new\".htm";
+    const QString page = server.localPath("/home/tester/my site/") + request.remoteName;
+    QFile old(page);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old page\r\n");
+    old.close();
+    ASSERT_TRUE(connect(sftp)) << detail();
+    for (const QByteArray version : {"one\r\n", "two, longer\r\n"}) {
+        writeLocal(version);
+        ASSERT_TRUE(upload(sftp)) << detail();
+        EXPECT_EQ(last.detail, "");
+        EXPECT_EQ(readWholeFile(page), version);
+        EXPECT_EQ(
+            QDir(server.localPath("/home/tester/my site")).entryList(QDir::Files | QDir::Hidden),
+            QStringList{request.remoteName});
+    }
+}
+
 TEST_F(SftpTransferTest, AnUnknownKeyIsReportedBeforeLoginAndAcceptingItAddsItToKnownHosts)
 {
     EXPECT_FALSE(connect(sftp));

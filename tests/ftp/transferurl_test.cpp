@@ -113,6 +113,21 @@ TEST(ServerAddress, PortsAreAsciiDigitsWithNothingAround)
               "written in digits only.");
 }
 
+TEST(ServerAddress, AUserAndPasswordInTheHostAreRefusedAndNeverShown)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"ftp://alice:pw@h", "\"ftp://***@h\""},
+        {"alice:pw@h:21", "\"***@h:21\""},
+        {"http://alice:p@w://x@h", "\"http://***@h\""},
+        {"al:ice://pw@h", "\"***@h\""},
+    };
+    for (const auto& [host, shown] : cases)
+        EXPECT_EQ(parseServerAddress(QString::fromLatin1(host)).problem.toStdString(),
+                  std::string(shown) +
+                      " is not a valid host: the user name and the password go in settings of "
+                      "their own, not in the host.");
+}
+
 TEST(ServerAddress, UnknownSchemesListTheAcceptedOnes)
 {
     for (const char* host : {"http://h", "scp://h", "ftpx://h", "://h", "ftp:/h:21://"}) {

@@ -112,6 +112,8 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         {"email = a\n" + kTarget, "1: a key outside any [section]"},
         {"[page]\nwhat s3cret\n" + kTarget, "2: [page]: expected key = value"},
         {"[page]\n = a\n" + kTarget, "2: [page]: a value without a key"},
+        {kTarget + "s3cret=pw\n", "5: [target home]: an unknown key, not shown: it may be part of "
+                                  "a password that lost its key"},
         {"[page]\nfile = page.htm\n" + kTarget,
          "2: [page] file: must be the absolute path of a file"},
         {"[address]\nsources = interface, modem\n" + kTarget,
@@ -198,6 +200,31 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         "pipe.conf", "[target home]\nhost = h\nuser = a\npassword_file = " + pipe.toUtf8() + "\n");
     EXPECT_EQ(errorsOf(path).join('\n'),
               path + ":4: [target home] password_file: " + pipe + " is not a file");
+}
+
+TEST_F(ConfigReaderTest, OnlyARegularFileOfAtMostOneMebibyteIsRead)
+{
+    const QString pipe = dir.filePath("pipe.conf");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString big = write("big.conf", kTarget + "#" + QByteArray(2 << 20, 'x') + "\n");
+    const std::pair<QString, QString> rows[] = {
+        {"/dev/zero", "/dev/zero: not a regular file (a device)"},
+        {pipe, pipe + ": not a regular file (a named pipe)"},
+        {dir.path(), dir.path() + ": not a regular file (a directory)"},
+        {big, big + ": larger than 1 MiB, too large for a configuration"},
+    };
+    for (const auto& [path, error] : rows)
+        EXPECT_EQ(errorsOf(path).join('\n').toStdString(), error.toStdString());
+}
+
+TEST_F(ConfigReaderTest, TheFirstTwentyProblemsAreListedThenHowManyMore)
+{
+    const QString path =
+        write("junk.conf", "[page]\n" + QByteArray("junk\n").repeated(30) + kTarget);
+    const QStringList errors = errorsOf(path);
+    ASSERT_EQ(errors.size(), 21) << errors.join('\n').toStdString();
+    EXPECT_EQ(errors[19], path + ":21: [page]: expected key = value");
+    EXPECT_EQ(errors[20], path + ": and 10 more problems");
 }
 
 TEST_F(ConfigReaderTest, APasswordInAFileOthersCanReadIsRefused)

@@ -8,6 +8,10 @@ Options:
   --stall             never answer a STOR, like a server that hangs in the middle of an upload
   --slow-cwd SECONDS  wait this long before answering each CWD
   --fail-first        refuse the first STOR with 451, like a server with a passing trouble
+  --cut-after BYTES   keep the first BYTES of every upload, then drop the data connection
+  --no-rename         refuse RNFR and RNTO, like a server that does not let files be renamed
+  --no-dot-files      refuse to store a file whose name begins with a dot
+  --echo-password     refuse every login with a reply that repeats the password
   --tls explicit|implicit --cert FILE --key FILE
                       FTP over TLS, required on the control and the data connection
 
@@ -18,10 +22,12 @@ After login the working directory is HOMEDIR (a path inside ROOT such as /home/t
 paths relative to the login directory differ from absolute ones.
 """
 import argparse
+import os
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.log import logger
 from pyftpdlib.servers import FTPServer
 
 
@@ -66,6 +72,10 @@ def main():
     parser.add_argument("--stall", action="store_true")
     parser.add_argument("--slow-cwd", type=float, default=0)
     parser.add_argument("--fail-first", action="store_true")
+    parser.add_argument("--cut-after", type=int, default=0)
+    parser.add_argument("--no-rename", action="store_true")
+    parser.add_argument("--no-dot-files", action="store_true")
+    parser.add_argument("--echo-password", action="store_true")
     parser.add_argument("--tls", choices=("explicit", "implicit"))
     parser.add_argument("--cert")
     parser.add_argument("--key")
@@ -82,10 +92,31 @@ def main():
     if args.tls:
         base = tls_handler_classes(args.cert, args.key, args.tls == "implicit")
 
+    class CuttingDataHandler(base.dtp_handler):
+        # A line that fails in the middle of an upload: the first bytes reach the file.
+        def handle_read(self):
+            chunk = self.recv(args.cut_after - self.tot_bytes_received)
+            self.tot_bytes_received += len(chunk)
+            self.file_obj.write(chunk)
+            if not chunk or self.tot_bytes_received >= args.cut_after:
+                self._resp = ("426 Connection closed; transfer aborted.", logger.debug)
+                self.close()
+
+        handle_read_event = handle_read
+
     class Handler(base):
+        if args.cut_after:
+            dtp_handler = CuttingDataHandler
+
         def ftp_USER(self, line):
             record("user")
             return base.ftp_USER(self, line)
+
+        def ftp_PASS(self, line):
+            if args.echo_password:
+                self.respond("530 Login incorrect: %s is not the password." % line)
+                return None
+            return base.ftp_PASS(self, line)
 
         def on_login(self, username):
             record("login")
@@ -99,6 +130,9 @@ def main():
         def ftp_STOR(self, file, mode="w"):
             if args.stall:
                 return None
+            if args.no_dot_files and os.path.basename(file).startswith("."):
+                self.respond("553 Dot files are not allowed.")
+                return None
             if failures_left[0] > 0:
                 failures_left[0] -= 1
                 self.respond("451 Local error in processing, try again later.")
@@ -108,15 +142,12 @@ def main():
         def on_file_received(self, file):
             record("stor")
 
-        def on_file_received(self, file):
-            record("stor")
-
         def ftp_QUIT(self, line):
             record("quit")
             return base.ftp_QUIT(self, line)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, args.root, perm="elradmwMT" if args.no_rename else "elradfmwMT")
     Handler.authorizer = authorizer
     Handler.timeout = float(args.idle)
     Handler.passive_ports = None

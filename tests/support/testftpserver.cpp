@@ -33,6 +33,14 @@ TestFtpServer::TestFtpServer(const Options& options) : m_options(options)
         arguments << "--stall";
     if (options.failFirstUpload)
         arguments << "--fail-first";
+    if (options.cutUploadsAfter)
+        arguments << "--cut-after" << QString::number(options.cutUploadsAfter);
+    if (options.refuseRename)
+        arguments << "--no-rename";
+    if (options.refuseDotFiles)
+        arguments << "--no-dot-files";
+    if (options.echoPassword)
+        arguments << "--echo-password";
     if (!options.tls.isEmpty())
         arguments << "--tls" << options.tls << "--cert" << options.certificate << "--key"
                   << options.key;
@@ -93,6 +101,12 @@ int TestFtpServer::quitCount() const
 int TestFtpServer::uploadCount() const
 {
     return readWholeFile(m_dir.path() + "/logins").count("stor\n");
+}
+
+QStringList TestFtpServer::listing(const QString& serverPath) const
+{
+    return QDir(localPath(serverPath))
+        .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 SilentServer::SilentServer()

@@ -27,6 +27,10 @@ public:
         QString key{};
         int port = 0;                 // 0: a free port
         bool failFirstUpload = false; // refuse the first STOR with 451, take the later ones
+        int cutUploadsAfter = 0;      // drop every upload's data connection after these bytes
+        bool refuseRename = false;    // refuse RNFR and RNTO
+        bool refuseDotFiles = false;  // refuse to store a file whose name begins with a dot
+        bool echoPassword = false;    // refuse every login, repeating the password in the reply
         QStringList launcher = {};    // a command that starts the server (nsenter into a namespace)
     };
 
@@ -45,6 +49,8 @@ public:
     int userCount() const;   // USER commands received, successful or not
     int quitCount() const;   // QUIT commands received
     int uploadCount() const; // files received whole
+    // The names in a directory on the server, sorted, hidden ones too.
+    QStringList listing(const QString& serverPath) const;
 
 private:
     QTemporaryDir m_dir;

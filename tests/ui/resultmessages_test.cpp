@@ -16,9 +16,11 @@ using Icon = Feedback::Icon;
 TEST(ResultMessages, ASuccessfulUploadBeepsBeforeItsInformationMessage)
 {
     RecordingFeedback feedback;
-    showResult(feedback, UploadResult{UploadResult::Status::Transferred, "File Transferred!", {}});
+    showResult(feedback, UploadResult{UploadResult::Status::Transferred, "File Transferred!",
+                                      "The server refused to rename"});
     EXPECT_EQ(feedback.events, (QStringList{"beep", "message:File Transferred!"}));
     EXPECT_EQ(feedback.messages[0].icon, Icon::Information);
+    EXPECT_EQ(feedback.messages[0].details, "The server refused to rename") << "under the details";
 }
 
 TEST(ResultMessages, FailuresNeverBeepAndCarryTheirDetails)
