@@ -2,6 +2,7 @@
 
 #include "address/ipaddresstext.h"
 #include "address/router/routeroptions.h"
+#include "dns/dnstargetsettings.h"
 #include "page/productsettings.h"
 
 #include <QList>
@@ -47,6 +48,7 @@ struct PublisherSettings
     router::RouterOptions router;
     double refreshMinutes = 10; // 0: upload only when the address changes
     QList<TargetSettings> targets;
+    QList<DnsTargetSettings> dnsTargets;
 };
 
 } // namespace quendle

@@ -2,6 +2,7 @@
 
 #include "service/addresslookup.h"
 #include "service/configreader.h"
+#include "service/dnssettingkeys.h"
 #include "service/secretfile.h"
 
 #include "ftp/transferurl.h"
@@ -323,6 +324,7 @@ const QList<SectionRule>& sectionRules()
           {"directory"_L1, false, &targetDirectory},
           {"name"_L1, false, &targetName}},
          &finishTarget},
+        dnsSectionRule(),
     };
     return rules;
 }
@@ -330,9 +332,12 @@ const QList<SectionRule>& sectionRules()
 QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QString, int>& keyLines)
 {
     QList<FileProblem> problems;
-    if (settings.targets.isEmpty())
-        problems.append(
-            {0, {}, {}, QStringLiteral("no [target NAME] section: at least one server is needed")});
+    if (settings.targets.isEmpty() && settings.dnsTargets.isEmpty())
+        problems.append({0,
+                         {},
+                         {},
+                         QStringLiteral("no [target NAME] or [dns NAME] section: at least one "
+                                        "target is needed")});
     if (settings.address.sources.contains(QLatin1String("web")) &&
         settings.address.webUrl.isEmpty())
         problems.append({keyLines.value(QStringLiteral("address.sources")),

@@ -171,7 +171,8 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         {"[target home]\nhost = h\nuser = a\npassword_file = /nonexistent/pw\n",
          "4: [target home] password_file: cannot read /nonexistent/pw: No such file or directory"},
         {"[page]\nemail = \xff\n" + kTarget, "2: [page]: the line is not UTF-8 text"},
-        {"[page]\nemail = a\n", " no [target NAME] section: at least one server is needed"},
+        {"[page]\nemail = a\n",
+         " no [target NAME] or [dns NAME] section: at least one target is needed"},
     };
     for (const Row& row : rows) {
         const QString path = write("bad.conf", row.text);
