@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/logger.h"
+#include "dns/dnsnamekeeper.h"
 #include "service/addresslookup.h"
 #include "service/pagewriter.h"
 #include "service/targetpublisher.h"
@@ -44,6 +45,41 @@ bool publishToEveryTarget(const PublisherSettings& settings, const char* what)
     return allOk;
 }
 
+// Makes every DNS name hold `address`, each name on a thread of its own. True when every name
+// holds it at its server.
+bool publishToEveryName(const PublisherSettings& settings, const QString& address)
+{
+    std::vector<DnsOutcome> outcomes(static_cast<size_t>(settings.dnsTargets.size()));
+    {
+        std::vector<std::jthread> threads;
+        for (qsizetype i = 0; i < settings.dnsTargets.size(); ++i)
+            threads.emplace_back([&settings, &outcomes, &address, i] {
+                DnsNameKeeper keeper(settings.dnsTargets[i]);
+                outcomes[static_cast<size_t>(i)] =
+                    keeper.publish(settings.address.family, address, true);
+            });
+    }
+    bool allOk = true;
+    for (qsizetype i = 0; i < settings.dnsTargets.size(); ++i) {
+        const DnsOutcome& outcome = outcomes[static_cast<size_t>(i)];
+        const QString& name = settings.dnsTargets[i].name;
+        const bool ok = outcome.status == DnsOutcome::Status::Published ||
+                        outcome.status == DnsOutcome::Status::AlreadyCurrent;
+        if (ok)
+            logger::info(QStringLiteral("%1: %2 (%3 ms)")
+                             .arg(name, outcome.reason)
+                             .arg(outcome.milliseconds));
+        else
+            logger::error(QStringLiteral("%1: %2%3")
+                              .arg(name, outcome.reason,
+                                   outcome.details.isEmpty()
+                                       ? QString()
+                                       : QStringLiteral(" (%1)").arg(outcome.details)));
+        allOk = allOk && ok;
+    }
+    return allOk;
+}
+
 } // namespace
 
 int publishOnce(const PublisherSettings& settings)
@@ -66,7 +102,9 @@ int publishOnce(const PublisherSettings& settings)
         logger::error(*error);
         return 1;
     }
-    return publishToEveryTarget(settings, "page") ? 0 : 1;
+    const bool pagesOk = publishToEveryTarget(settings, "page");
+    const bool namesOk = publishToEveryName(settings, found->answer.address);
+    return pagesOk && namesOk ? 0 : 1;
 }
 
 int publishOffline(const PublisherSettings& settings)
@@ -91,6 +129,21 @@ int showAddresses(const PublisherSettings& settings)
         for (const QString& step : named.answer.steps)
             out << "  " << step << '\n';
         anyAnswer = anyAnswer || named.answer.ok();
+    }
+    // What each name holds now at its authoritative server.
+    const AddressFamily family = settings.address.family;
+    const QString type =
+        family == AddressFamily::Ipv4 ? QStringLiteral("A") : QStringLiteral("AAAA");
+    for (const DnsTargetSettings& target : settings.dnsTargets) {
+        const DnsLookup lookup = DnsNameKeeper(target).holds(family);
+        out << "dns " << target.name << ": " << target.dnsName << ' ' << type;
+        if (!lookup.ok)
+            out << ": no answer: " << lookup.error << '\n';
+        else
+            out << ' '
+                << (lookup.held.isEmpty() ? QStringLiteral("no record")
+                                          : lookup.held.join(QStringLiteral(", ")))
+                << " (at " << lookup.server << ")\n";
     }
     return anyAnswer ? 0 : 1;
 }
