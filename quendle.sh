@@ -15,6 +15,8 @@ build_packages=(
     librsvg2-bin      # rsvg-convert renders the icon drawing to PNG
     libminiupnpc-dev  # UPnP IGD: the router's address and port mappings for quendle-publish
     libnatpmp-dev     # NAT-PMP: the same from routers that speak it instead
+    libldns-dev       # DNS names: builds, signs (TSIG), sends and reads DNS UPDATE messages
+    pkg-config        # finds ldns for CMake
 )
 test_packages=(
     googletest libgtest-dev
@@ -39,6 +41,8 @@ test_packages=(
     clang             # the fuzz build
     libclang-rt-14-dev # clang's sanitizer runtimes and libFuzzer
     libidn2-dev       # the host fuzz target maps names with IDNA as libcurl does
+    knot              # knotd: the authoritative DNS server the DNS tests update
+    knot-dnsutils     # kdig and knsupdate: the DNS tests read the zone back and apply updates
 )
 bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with
