@@ -55,6 +55,8 @@ bench_packages=(
     iproute2          # ip: the veth of the publisher's address-change measurement
     xvfb              # a virtual X server for the window's start-up and memory
     python3-xlib      # to hear when a window is mapped
+    knot              # knotd: the DNS server of the dns section
+    knot-dnsutils     # kdig: the dns section waits for knotd with it
 )
 
 install_missing() {
