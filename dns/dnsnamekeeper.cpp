@@ -79,9 +79,14 @@ DnsOutcome DnsNameKeeper::publish(AddressFamily family, const QString& address, 
 {
     QElapsedTimer timer;
     timer.start();
+    // The server's answers are compared in canonical form.
+    const std::optional<QString> canonical = canonicalAddress(address, family);
+    if (!canonical)
+        return failed(
+            QStringLiteral("\"%1\" is not an %2 address").arg(address, familyName(family)));
     DnsOutcome outcome = m_settings.protocol == DnsProtocol::Rfc2136
-                             ? publishRfc2136(family, address, maySend)
-                             : publishDyndns2(family, address, maySend);
+                             ? publishRfc2136(family, *canonical, maySend)
+                             : publishDyndns2(family, *canonical, maySend);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }

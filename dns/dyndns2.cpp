@@ -94,8 +94,11 @@ Dyndns2Answer readDyndns2Answer(long httpStatus, const QByteArray& body, const Q
         }
     }
     // Some providers answer a wrong password with 401 and a page of their own.
-    if (httpStatus == 401)
-        return readDyndns2Answer(200, "badauth", hostname);
+    if (httpStatus == 401) {
+        Dyndns2Answer refused = readDyndns2Answer(200, "badauth", hostname);
+        refused.details = answer.details;
+        return refused;
+    }
     answer.reason = httpStatus >= 200 && httpStatus <= 299
                         ? QStringLiteral("the provider's answer is not one of the protocol's")
                         : QStringLiteral("the provider answered HTTP %1").arg(httpStatus);

@@ -35,7 +35,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         host = query.get("hostname", [""])[0]
         ip = query.get("myip", [""])[0]
         if not authorized:
-            return self.reply(401, "badauth")
+            return self.reply(401, "<html><body>401 Unauthorized</body></html>")
         if answer in ("good", "nochg"):
             kind = "AAAA" if ":" in ip else "A"
             subprocess.run(["knsupdate", "-y", f"hmac-sha256:quendle:{secret}"], check=True,
