@@ -1,36 +1,7 @@
 #include "dns/nameservers.h"
-
-#include <ldns/ldns.h>
-
-#include <memory>
+#include "dns/ldnshandles.h"
 
 namespace quendle::dns {
-
-namespace {
-
-struct LdnsFree
-{
-    void operator()(ldns_resolver* resolver) const { ldns_resolver_deep_free(resolver); }
-    void operator()(ldns_pkt* packet) const { ldns_pkt_free(packet); }
-    void operator()(ldns_rdf* rdf) const { ldns_rdf_deep_free(rdf); }
-    void operator()(ldns_rr_list* list) const { ldns_rr_list_deep_free(list); }
-};
-
-ldns_rdf* dname(const QString& name)
-{
-    const QString absolute = name.endsWith(QLatin1Char('.')) ? name : name + QLatin1Char('.');
-    return ldns_dname_new_frm_str(absolute.toLatin1().constData());
-}
-
-QString text(const ldns_rdf* rdf)
-{
-    char* shown = ldns_rdf2str(rdf);
-    const QString result = shown ? QString::fromLatin1(shown) : QString();
-    free(shown);
-    return result;
-}
-
-} // namespace
 
 ServersFound authoritativeServers(const QString& name, int seconds)
 {
@@ -41,7 +12,7 @@ ServersFound authoritativeServers(const QString& name, int seconds)
                                      "(/etc/resolv.conf); set verify");
         return found;
     }
-    const std::unique_ptr<ldns_resolver, LdnsFree> resolver(raw);
+    const Resolver resolver(raw);
     ldns_resolver_set_timeout(raw, timeval{seconds, 0});
     ldns_resolver_set_retry(raw, 1);
     ldns_resolver_set_dnsrch(raw, false);
@@ -54,8 +25,8 @@ ServersFound authoritativeServers(const QString& name, int seconds)
     while (labels.size() > 1 && hosts.isEmpty()) {
         zone = labels.join(QLatin1Char('.'));
         labels.removeFirst();
-        const std::unique_ptr<ldns_rdf, LdnsFree> owner(dname(zone));
-        const std::unique_ptr<ldns_pkt, LdnsFree> reply(
+        const Rdf owner(dname(zone));
+        const Packet reply(
             ldns_resolver_query(raw, owner.get(), LDNS_RR_TYPE_NS, LDNS_RR_CLASS_IN, LDNS_RD));
         if (!reply)
             continue;
@@ -74,8 +45,8 @@ ServersFound authoritativeServers(const QString& name, int seconds)
         return found;
     }
     for (const QString& host : hosts) {
-        const std::unique_ptr<ldns_rdf, LdnsFree> hostName(dname(host));
-        const std::unique_ptr<ldns_rr_list, LdnsFree> addresses(
+        const Rdf hostName(dname(host));
+        const RrList addresses(
             ldns_get_rr_list_addr_by_name(raw, hostName.get(), LDNS_RR_CLASS_IN, LDNS_RD));
         for (size_t i = 0; addresses && i < ldns_rr_list_rr_count(addresses.get()); ++i)
             found.servers.append({text(ldns_rr_rdf(ldns_rr_list_rr(addresses.get(), i), 0)), 53});
