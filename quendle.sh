@@ -16,7 +16,8 @@ build_packages=(
     libminiupnpc-dev  # UPnP IGD: the router's address and port mappings for quendle-publish
     libnatpmp-dev     # NAT-PMP: the same from routers that speak it instead
     libsystemd-dev    # sd_notify: readiness, status and watchdog of quendle-publish's units
-    pkgconf           # finds libsystemd for CMake
+    pkgconf           # finds libsystemd and ldns for CMake
+    libldns-dev       # DNS names: builds, signs (TSIG), sends and reads DNS UPDATE messages
 )
 test_packages=(
     googletest libgtest-dev
@@ -41,6 +42,8 @@ test_packages=(
     clang             # the fuzz build
     libclang-rt-14-dev # clang's sanitizer runtimes and libFuzzer
     libidn2-dev       # the host fuzz target maps names with IDNA as libcurl does
+    knot              # knotd: the authoritative DNS server the DNS tests update
+    knot-dnsutils     # kdig and knsupdate: the DNS tests read the zone back and apply updates
 )
 bench_packages=(
     curl              # the one-shot upload the benchmark compares Publish with
@@ -53,6 +56,8 @@ bench_packages=(
     iproute2          # ip: the veth of the publisher's address-change measurement
     xvfb              # a virtual X server for the window's start-up and memory
     python3-xlib      # to hear when a window is mapped
+    knot              # knotd: the DNS server of the dns section
+    knot-dnsutils     # kdig: the dns section waits for knotd with it
 )
 
 install_missing() {

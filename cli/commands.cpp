@@ -7,6 +7,7 @@
 #include "cli/signalnotifier.h"
 #include "cli/systemdnotify.h"
 #include "cli/watchservices.h"
+#include "dns/dnsnamekeeper.h"
 #include "service/addresslookup.h"
 #include "service/publishengine.h"
 #include "service/publisherstate.h"
@@ -164,6 +165,22 @@ int showAddresses(const PublisherSettings& settings)
             out << family << "published: " << found.address << " (" << found.source << ")\n";
         else if (found.address.isEmpty() && (round.families.size() > 1 || found.lineNotPublic))
             out << family << "not published: " << found.reason << '\n';
+    }
+    // What each name holds now at its authoritative server, for each family.
+    for (const AddressFamily family : settings.address.families) {
+        const QString type =
+            family == AddressFamily::Ipv4 ? QStringLiteral("A") : QStringLiteral("AAAA");
+        for (const DnsTargetSettings& target : settings.dnsTargets) {
+            const DnsLookup lookup = DnsNameKeeper(target).holds(family);
+            out << "dns " << target.name << ": " << target.dnsName << ' ' << type;
+            if (!lookup.ok)
+                out << ": no answer: " << lookup.error << '\n';
+            else
+                out << ' '
+                    << (lookup.held.isEmpty() ? QStringLiteral("no record")
+                                              : lookup.held.join(QStringLiteral(", ")))
+                    << " (at " << lookup.server << ")\n";
+        }
     }
     out.flush();
     QTextStream(stdout) << redactSecrets(shown);

@@ -99,7 +99,11 @@ void EventLog::log(const events::UploadEnded& event)
     const TargetOutcome& outcome = event.outcome;
     if (outcome.loggedIn)
         logger::debug(QStringLiteral("%1: logged in").arg(event.target));
-    if (outcome.ok) {
+    if (outcome.ok && !outcome.summary.isEmpty()) {
+        logger::info(QStringLiteral("%1: %2 (%3 ms)")
+                         .arg(event.target, outcome.summary)
+                         .arg(outcome.milliseconds));
+    } else if (outcome.ok) {
         const QString what = !event.offline ? QStringLiteral("page uploaded")
                              : m_command == Command::Watch
                                  ? QStringLiteral("offline page published")
@@ -146,6 +150,12 @@ QString whatToDoAboutRefusal(const TargetOutcome& outcome)
 
 void EventLog::log(const events::TargetHeld& event)
 {
+    if (event.outcome.heldUntilReload) {
+        logger::error(QStringLiteral("%1: no more tries until the configuration is reloaded "
+                                     "(systemctl reload, or SIGHUP)")
+                          .arg(event.target));
+        return;
+    }
     logger::error(QStringLiteral("%1: the server refused the login; no more tries until the "
                                  "configuration is reloaded, so that the account is not locked: "
                                  "%2, then reload (systemctl reload, or SIGHUP)")

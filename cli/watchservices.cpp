@@ -48,6 +48,8 @@ void WatchServices::reloaded(const PublisherSettings& settings)
     QStringList names;
     for (const TargetSettings& page : settings.targets)
         names << page.name;
+    for (const DnsTargetSettings& name : settings.dnsTargets)
+        names << name.name;
     for (const QString& name : names) {
         PublisherState::Target kept;
         kept.name = name;

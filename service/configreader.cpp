@@ -201,6 +201,12 @@ private:
         if (m_rule->finish)
             if (const auto found = m_rule->finish(m_keysGiven))
                 problem(m_sectionLine, found->key, found->message);
+        if (m_rule->check)
+            for (const SectionProblem& found : m_rule->check(m_settings, m_keysGiven))
+                problem(m_keysGiven.contains(found.key)
+                            ? m_keyLines.value(m_rule->name + QLatin1Char('.') + found.key)
+                            : m_sectionLine,
+                        found.key, found.message);
         m_rule = nullptr;
     }
 

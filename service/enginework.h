@@ -58,6 +58,7 @@ public:
                                        const std::atomic<bool>* cancel) = 0;
     // Cheap; called on the engine's thread.
     virtual std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) = 0;
+    virtual std::shared_ptr<TargetSession> openName(const DnsTargetSettings& settings) = 0;
     virtual std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) = 0;
     // Write the page file, whole or not at all; called on the engine's thread.
     virtual Expected<void> writeOnlinePage(const PublisherSettings& settings,

@@ -12,16 +12,19 @@ using std::chrono::milliseconds;
 // One target, its session and where it stands.
 struct PublishEngine::Target
 {
-    Target(EnginePlatform& platform, const TargetSettings& settings,
+    Target(EnginePlatform& platform, const AnyTarget& settings,
            std::shared_ptr<TargetSession> session, const QString& lane)
         : settings(settings), session(std::move(session)), lane(lane), timer(platform),
           lookTimer(platform)
     {
     }
 
-    QString name() const { return settings.name; }
+    QString name() const
+    {
+        return std::visit([](const auto& particular) { return particular.name; }, settings);
+    }
 
-    TargetSettings settings;
+    AnyTarget settings;
     std::shared_ptr<TargetSession> session; // used on the target's worker only
     QString lane;
     EngineTimer timer;    // the next refresh, retry, or upload held back by the spacing
@@ -73,8 +76,7 @@ milliseconds PublishEngine::checkInterval() const
 void PublishEngine::watch()
 {
     m_mode = Mode::Watch;
-    for (const TargetSettings& target : m_settings.targets)
-        addTarget(target);
+    addTargets();
     keepPorts(m_settings.router);
     startCheckTimer();
     requestCheck(true);
@@ -83,8 +85,7 @@ void PublishEngine::watch()
 void PublishEngine::publishOnce()
 {
     m_mode = Mode::Once;
-    for (const TargetSettings& target : m_settings.targets)
-        addTarget(target);
+    addTargets();
     requestCheck(true);
 }
 
@@ -96,12 +97,39 @@ void PublishEngine::startCheckTimer()
     });
 }
 
-void PublishEngine::addTarget(const TargetSettings& settings)
+QList<PublishEngine::AnyTarget> PublishEngine::configuredTargets() const
 {
-    const QString lane =
-        QStringLiteral("target %1 #%2").arg(settings.name).arg(++m_targetGeneration);
-    m_targets[settings.name] =
-        std::make_shared<Target>(m_platform, settings, m_work.openTarget(settings), lane);
+    QList<AnyTarget> all;
+    for (const TargetSettings& page : m_settings.targets)
+        all << page;
+    for (const DnsTargetSettings& name : m_settings.dnsTargets)
+        all << name;
+    return all;
+}
+
+QString PublishEngine::keyOf(const AnyTarget& settings)
+{
+    // A page and a DNS name may share a name: each kind has a key of its own.
+    if (const auto* name = std::get_if<DnsTargetSettings>(&settings))
+        return QStringLiteral("dns ") + name->name;
+    return QStringLiteral("target ") + std::get<TargetSettings>(settings).name;
+}
+
+void PublishEngine::addTargets()
+{
+    for (const AnyTarget& target : configuredTargets())
+        addTarget(target);
+}
+
+void PublishEngine::addTarget(const AnyTarget& settings)
+{
+    const QString key = keyOf(settings);
+    const QString lane = QStringLiteral("%1 #%2").arg(key).arg(++m_targetGeneration);
+    const auto* name = std::get_if<DnsTargetSettings>(&settings);
+    m_targets[key] = std::make_shared<Target>(
+        m_platform, settings,
+        name ? m_work.openName(*name) : m_work.openTarget(std::get<TargetSettings>(settings)),
+        lane);
 }
 
 void PublishEngine::retire(const std::shared_ptr<Target>& target)
@@ -406,11 +434,11 @@ void PublishEngine::reload(const std::variant<PublisherSettings, ConfigErrors>& 
     // A target whose settings did not change keeps its login; a held one is tried again.
     std::map<QString, std::shared_ptr<Target>> old;
     old.swap(m_targets);
-    for (const TargetSettings& settings : m_settings.targets) {
-        const auto kept = old.find(settings.name);
+    for (const AnyTarget& settings : configuredTargets()) {
+        const auto kept = old.find(keyOf(settings));
         if (kept != old.end() && kept->second->settings == settings) {
             kept->second->held = false;
-            m_targets[settings.name] = std::move(kept->second);
+            m_targets[kept->first] = std::move(kept->second);
             old.erase(kept);
         } else {
             addTarget(settings);
@@ -479,8 +507,7 @@ void PublishEngine::stop(const QString& why)
         return;
     m_stopping = true;
     if (m_mode == Mode::Idle) // `offline`: nothing ran before
-        for (const TargetSettings& target : m_settings.targets)
-            addTarget(target);
+        addTargets();
     m_mode = Mode::Stop;
     m_failures = 0;
     m_cancelChecks->store(true);
@@ -536,9 +563,9 @@ void PublishEngine::stop(const QString& why)
     }
     m_stopBound.start(kStopBound, [this] {
         QStringList unfinished;
-        for (const auto& [name, target] : m_targets)
+        for (const auto& [key, target] : m_targets)
             if (!target->done && !target->held)
-                unfinished << name;
+                unfinished << target->name();
         finish(1, unfinished);
     });
     // Never before returning: the caller may not be listening yet.

@@ -66,8 +66,12 @@ public:
 private:
     struct Target;
     enum class Mode { Idle, Watch, Once, Stop };
+    using AnyTarget = std::variant<TargetSettings, DnsTargetSettings>;
 
-    void addTarget(const TargetSettings& settings);
+    QList<AnyTarget> configuredTargets() const;
+    static QString keyOf(const AnyTarget& settings);
+    void addTargets();
+    void addTarget(const AnyTarget& settings);
     void retire(const std::shared_ptr<Target>& target);
     void requestCheck(bool publishAnyway);
     void takeRound(const AddressRound& round, bool publishAnyway);

@@ -2,6 +2,7 @@
 
 #include "address/ipaddresstext.h"
 #include "address/router/routeroptions.h"
+#include "dns/dnstargetsettings.h"
 #include "page/productsettings.h"
 
 #include <QList>
@@ -65,6 +66,7 @@ struct PublisherSettings
     QList<TargetSettings> targets;
     HookSettings hooks;
     NotifySettings notify;
+    QList<DnsTargetSettings> dnsTargets;
 };
 
 } // namespace quendle

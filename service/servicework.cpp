@@ -1,5 +1,6 @@
 #include "service/servicework.h"
 
+#include "service/namesession.h"
 #include "service/pagewriter.h"
 #include "service/readback.h"
 
@@ -73,6 +74,11 @@ AddressRound ServiceWork::findAddresses(const PublisherSettings& settings,
 std::shared_ptr<TargetSession> ServiceWork::openTarget(const TargetSettings& settings)
 {
     return std::make_shared<ServerSession>(settings);
+}
+
+std::shared_ptr<TargetSession> ServiceWork::openName(const DnsTargetSettings& settings)
+{
+    return std::make_shared<NameSession>(settings);
 }
 
 std::shared_ptr<PortKeeper> ServiceWork::openPortKeeper(const router::RouterOptions& options)

@@ -12,6 +12,7 @@ public:
     AddressRound findAddresses(const PublisherSettings& settings,
                                const std::atomic<bool>* cancel) override;
     std::shared_ptr<TargetSession> openTarget(const TargetSettings& settings) override;
+    std::shared_ptr<TargetSession> openName(const DnsTargetSettings& settings) override;
     std::shared_ptr<PortKeeper> openPortKeeper(const router::RouterOptions& options) override;
     Expected<void> writeOnlinePage(const PublisherSettings& settings,
                                    const AddressRound& published) override;

@@ -3,6 +3,7 @@
 #include "base/controlcharacters.h"
 #include "service/addresslookup.h"
 #include "service/configreader.h"
+#include "service/dnssettingkeys.h"
 #include "service/secretfile.h"
 #include "service/secretregistry.h"
 
@@ -397,6 +398,7 @@ const QList<SectionRule>& sectionRules()
          nullptr,
          {{"url"_L1, true, &notifyUrl}, {"token_file"_L1, false, &notifyTokenFile}},
          nullptr},
+        dnsSectionRule(),
     };
     return rules;
 }
@@ -404,9 +406,12 @@ const QList<SectionRule>& sectionRules()
 QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QString, int>& keyLines)
 {
     QList<FileProblem> problems;
-    if (settings.targets.isEmpty())
-        problems.append(
-            {0, {}, {}, QStringLiteral("no [target NAME] section: at least one server is needed")});
+    if (settings.targets.isEmpty() && settings.dnsTargets.isEmpty())
+        problems.append({0,
+                         {},
+                         {},
+                         QStringLiteral("no [target NAME] or [dns NAME] section: at least one "
+                                        "target is needed")});
     if (settings.address.sources.contains(QLatin1String("web")) &&
         settings.address.webUrl.isEmpty())
         problems.append({keyLines.value(QStringLiteral("address.sources")),

@@ -45,6 +45,8 @@ struct SectionRule
     QList<KeyRule> keys;
     // Rules about the keys of one section together, checked after its last line.
     std::optional<SectionProblem> (*finish)(const QSet<QString>& keysGiven);
+    // Rules that also need the values the section set; may settle them.
+    QList<SectionProblem> (*check)(PublisherSettings&, const QSet<QString>& keysGiven) = nullptr;
 };
 
 const QList<SectionRule>& sectionRules();

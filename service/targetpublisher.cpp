@@ -10,6 +10,8 @@ namespace quendle {
 
 bool TargetOutcome::refused() const
 {
+    if (heldUntilReload)
+        return true;
     switch (error) {
     case TransferError::LoginRefused:
     case TransferError::CertificateNotTrusted:

@@ -24,6 +24,11 @@ struct TargetOutcome
     QString checkNote; // for NotVerified: what the address holds instead, for people
     // A failure after which the server asks not to be tried again sooner than this.
     std::chrono::seconds retryNotBefore{0};
+    // The server will refuse the same again until the configuration changes (a DNS provider's
+    // "badauth"): not retried until a reload.
+    bool heldUntilReload = false;
+    // What a success did, for targets other than a page ("home.example.org now holds ...").
+    QString summary;
 
     // The server refused this login or its identity failed the checks: trying again unchanged
     // cannot help, and may get the account locked.

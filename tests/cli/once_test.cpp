@@ -4,6 +4,7 @@
 #include "publisherfixture.h"
 #include "testcertificates.h"
 #include "testhttpecho.h"
+#include "testknot.h"
 
 #include <QDir>
 #include <QFile>
@@ -122,6 +123,50 @@ TEST_F(OnceTest, WithoutAnAddressNothingIsUploaded)
                                     "web: 11.22.33.45 (" +
                                         echo.url() + ")\n");
     EXPECT_EQ(server.loginCount(), 0);
+}
+
+TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
+{
+    TestKnot knot;
+    ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
+    QFile key(dir.filePath("tsig.key"));
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    key.write(knot.secret().toLatin1() + "\n");
+    key.close();
+    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray name = "[dns name]\nprotocol = rfc2136\nname = home.example.test\nserver = " +
+                            knot.server().toUtf8() +
+                            "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n";
+    writeConfig(webSource(), targetFor("home", server.host()) + name);
+    const Run once = run({"--verbose", "once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
+    EXPECT_TRUE(
+        once.err.contains("name: home.example.test now holds 11.22.33.44 at " + knot.server() + " ("))
+        << once.err.toStdString();
+    EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.44"});
+    EXPECT_EQ(knot.records("home.example.test", "AAAA"), QStringList{"2001:db8::1"});
+
+    const Run address = run({"address"});
+    EXPECT_EQ(address.out, "web: 11.22.33.44 (" + echo.url() +
+                               ")\ndns name: home.example.test A 11.22.33.44 (at " + knot.server() +
+                               ")\n");
+    EXPECT_EQ(run({"offline"}).exitCode, 0);
+    EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.44"});
+
+    // A refused update fails the run; the page still goes out, and no secret shows.
+    echo.setAnswer("11.22.33.45\n");
+    writeConfig(webSource(),
+                targetFor("home", server.host()) +
+                    QByteArray(name).replace("key_name = quendle", "key_name = other"));
+    const Run refused = run({"--verbose", "once"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("name: the server does not know key other with hmac-sha256 "
+                                     "(BADKEY): check key_name and key_algorithm: " +
+                                     knot.server() + " answered NOTAUTH, BADKEY\n"))
+        << refused.err.toStdString();
+    EXPECT_EQ(remotePage(server), onlinePage("11.22.33.45", "me@example.org", defaultBanner()));
+    for (const QString& output : {once.err, once.out, address.out, address.err, refused.err})
+        EXPECT_FALSE(output.contains(knot.secret())) << output.toStdString();
 }
 
 TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)

@@ -178,7 +178,8 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         {"[target home]\nhost = h\nuser = a\npassword_file = /nonexistent/pw\n",
          "4: [target home] password_file: cannot read /nonexistent/pw: No such file or directory"},
         {"[page]\nemail = \xff\n" + kTarget, "2: [page]: the line is not UTF-8 text"},
-        {"[page]\nemail = a\n", " no [target NAME] section: at least one server is needed"},
+        {"[page]\nemail = a\n",
+         " no [target NAME] or [dns NAME] section: at least one target is needed"},
     };
     for (const Row& row : rows) {
         const QString path = write("bad.conf", row.text);
@@ -257,6 +258,108 @@ TEST_F(ConfigReaderTest, APasswordInAFileOthersCanReadIsRefused)
               shared | QFile::ReadOther);
     EXPECT_EQ(std::get<PublisherSettings>(readSettings(withCredential)).targets[0].password,
               "from credential");
+}
+
+TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
+{
+    const QString key = write("tsig.key", "c2VjcmV0IGtleQ==\n");
+    const QByteArray rfc2136 = "[dns home]\nprotocol = rfc2136\nname = home.example.org.\n"
+                               "server = [2001:db8::53]:5353\nkey_name = quendle\n"
+                               "key_file = " +
+                               key.toUtf8() + "\n";
+    const QByteArray dyndns2 = "[dns away]\nprotocol = dyndns2\nname = away.example.net\n"
+                               "url = https://dyn.example.net/nic/update\nuser = bob\n"
+                               "password = s3cret\n";
+    const auto read = readSettings(
+        write("dns.conf", rfc2136 + "zone = example.org\nkey_algorithm = hmac-sha512\nttl = 300\n" +
+                              dyndns2 + "hostname = away\nverify = ns1.example.net:53\n"));
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
+        << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
+    const auto& settings = std::get<PublisherSettings>(read);
+    ASSERT_EQ(settings.dnsTargets.size(), 2);
+    DnsTargetSettings home;
+    home.name = "home";
+    home.dnsName = "home.example.org";
+    home.ttl = 300;
+    home.server = "[2001:db8::53]:5353";
+    home.zone = "example.org";
+    home.keyName = "quendle";
+    home.keyAlgorithm = TsigAlgorithm::HmacSha512;
+    home.keySecret = "c2VjcmV0IGtleQ==";
+    EXPECT_EQ(settings.dnsTargets[0], home);
+    DnsTargetSettings away;
+    away.name = "away";
+    away.protocol = DnsProtocol::Dyndns2;
+    away.dnsName = "away.example.net";
+    away.url = "https://dyn.example.net/nic/update";
+    away.user = "bob";
+    away.password = "s3cret";
+    away.hostname = "away";
+    away.verify = "ns1.example.net:53";
+    EXPECT_EQ(settings.dnsTargets[1], away);
+    EXPECT_TRUE(settings.targets.isEmpty()); // a name alone is a target
+
+    // One credential serves either protocol.
+    QDir(dir.path()).mkdir("credentials");
+    write("credentials/dns", "from credential\n");
+    qputenv("CREDENTIALS_DIRECTORY", dir.filePath("credentials").toUtf8());
+    const auto withCredential = readSettings(
+        write("credential.conf", "[dns away]\nprotocol = dyndns2\nname = a.example.net\n"
+                                 "url = https://dyn.example.net/\nuser = bob\ncredential = dns\n"));
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(withCredential));
+    EXPECT_EQ(std::get<PublisherSettings>(withCredential).dnsTargets[0].password,
+              "from credential");
+    EXPECT_EQ(std::get<PublisherSettings>(withCredential).dnsTargets[0].keySecret, "");
+
+    const QString open = write("open.key", "c2VjcmV0IGtleQ==\n",
+                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    const QString notBase64 = write("text.key", "s3cret!\n");
+    struct Row
+    {
+        QByteArray text;
+        QString error; // after "PATH:"
+    } rows[] = {
+        {QByteArray(rfc2136).replace(key.toUtf8(), open.toUtf8()),
+         "6: [dns home] key_file: " + open +
+             " can be read or changed by group or others, and it holds a password; run chmod 600 " +
+             open},
+        {QByteArray(rfc2136).replace(key.toUtf8(), notBase64.toUtf8()),
+         "6: [dns home] key_file: the key's secret is not base64 text"},
+        {"[dns home]\nprotocol = rfc2136\nname = h.example.org\nkey_name = k\n",
+         "1: [dns home] server: required with protocol rfc2136"},
+        {"[dns home]\nprotocol = rfc2136\nname = h.example.org\nkey_name = k\n",
+         "1: [dns home] key_file: required with protocol rfc2136 (or credential)"},
+        {rfc2136 + "user = bob\n", "7: [dns home] user: belongs to protocol dyndns2"},
+        {dyndns2 + "zone = example.net\n", "7: [dns away] zone: belongs to protocol rfc2136"},
+        {"[dns away]\nprotocol = dyndns2\nname = a.example.net\nuser = bob\npassword = s3cret\n",
+         "1: [dns away] url: required with protocol dyndns2"},
+        {"[dns away]\nprotocol = dyndns2\nname = a.example.net\npassword = s3cret\n"
+         "password_file = /nonexistent\n",
+         "5: [dns away] password_file: cannot read /nonexistent: No such file or directory"},
+        {"[dns home]\nname = h.example.org\n", "1: [dns home] protocol: required key is missing"},
+        {"[dns home]\nprotocol = nsupdate\n", "2: [dns home] protocol: must be rfc2136 or dyndns2"},
+        {"[dns home]\nname = home example\n",
+         "2: [dns home] name: must be a domain name such as home.example.org"},
+        {"[dns home]\nttl = 0\n",
+         "2: [dns home] ttl: must be a whole number of seconds from 1 to 86400"},
+        {"[dns home]\nserver = [::1:53\n",
+         "2: [dns home] server: must be host[:port], an IPv6 address in brackets"},
+        {"[dns home]\nverify = ns1.example.net:0\n",
+         "2: [dns home] verify: must be host[:port], an IPv6 address in brackets"},
+        {"[dns home]\nkey_algorithm = hmac-md5\n",
+         "2: [dns home] key_algorithm: must be hmac-sha256, hmac-sha512 or hmac-sha1"},
+        {"[dns home]\nurl = http://dyn.example.net/\n",
+         "2: [dns home] url: must be an https:// address"},
+        {rfc2136 + "credential = dns\n",
+         "7: [dns home] credential: give only one of key_file, credential"},
+    };
+    for (const Row& row : rows) {
+        const QString path = write("bad.conf", row.text);
+        const QStringList errors = errorsOf(path);
+        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
+        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
+        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
+    }
 }
 
 TEST(RetrySchedule, DoublesFromThirtySecondsUpToTheRefreshOrTenMinutes)

@@ -1,4 +1,5 @@
 #include "enginerig.h"
+#include "service/namesession.h"
 #include "service/publishengine.h"
 
 #include <gtest/gtest.h>
@@ -309,6 +310,23 @@ TEST_F(EngineTest, AFailedCheckKeepsThePageAndSaysSoOnce)
     EXPECT_FALSE(notFound[0].again);
     EXPECT_TRUE(notFound[1].again);
     EXPECT_EQ(work.uploadsTo("a").size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ResendGuard, TheSameAddressForANameWaitsTenMinutesAnotherGoesAtOnce)
+{
+    using quendle::ResendGuard;
+    const ResendGuard::TimePoint start{};
+    ResendGuard guard;
+    EXPECT_TRUE(guard.maySend(AddressFamily::Ipv4, "81.2.69.160", start));
+    guard.sent(AddressFamily::Ipv4, "81.2.69.160", start);
+    EXPECT_FALSE(guard.maySend(AddressFamily::Ipv4, "81.2.69.160", start + 9min + 59s));
+    EXPECT_TRUE(guard.maySend(AddressFamily::Ipv4, "81.2.69.161", start + 1s));
+    EXPECT_TRUE(guard.maySend(AddressFamily::Ipv6, "81.2.69.160", start + 1s));
+    EXPECT_TRUE(guard.maySend(AddressFamily::Ipv4, "81.2.69.160", start + 10min));
 }
 
 } // namespace

@@ -169,6 +169,12 @@ std::shared_ptr<TargetSession> ScriptedWork::openTarget(const TargetSettings& se
     return std::make_shared<ScriptedSession>(*this, m_platform, settings.name);
 }
 
+std::shared_ptr<TargetSession> ScriptedWork::openName(const DnsTargetSettings& settings)
+{
+    keepNames << settings.name;
+    return std::make_shared<ScriptedSession>(*this, m_platform, settings.name);
+}
+
 std::shared_ptr<PortKeeper> ScriptedWork::openPortKeeper(const router::RouterOptions&)
 {
     return std::make_shared<ScriptedPorts>(portCalls);

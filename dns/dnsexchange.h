@@ -1,0 +1,52 @@
+#pragma once
+
+#include "address/ipaddresstext.h"
+#include "dns/dnstargetsettings.h"
+
+#include <QString>
+#include <QStringList>
+
+// Questions and updates to one DNS server, on ldns. Used by the name keeper only.
+namespace quendle::dns {
+
+struct TsigKey
+{
+    QString name;
+    TsigAlgorithm algorithm = TsigAlgorithm::HmacSha256;
+    QString secret; // base64
+};
+
+struct RecordsAnswer
+{
+    bool ok = false;
+    QStringList addresses; // canonical, sorted
+    QString zone;          // the owner of the SOA the answer carries, if any
+    QString error;
+};
+
+// Asks `server` for the A (IPv4) or AAAA (IPv6) records of `name`, without recursion. Only an
+// authoritative answer counts: a server answering from a cache or for another zone fails.
+RecordsAnswer askRecords(const DnsServerAddress& server, const QString& name, AddressFamily family,
+                         int seconds);
+
+// The zone `name` belongs to, as the SOA in `server`'s answer about it names it.
+RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds);
+
+struct UpdateAnswer
+{
+    bool ok = false;
+    bool sent = false; // the message went out
+    QString reason;    // for people
+    QString details;   // the server's RCODE and TSIG error
+};
+
+// One UPDATE message to `zone` that deletes the name's records of that type and adds `address`
+// with `ttl`, signed with `key`; the answer's signature is verified.
+UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone, const QString& name,
+                        AddressFamily family, const QString& address, int ttl, const TsigKey& key,
+                        int seconds);
+
+// "host:port", "[v6]:port", for messages.
+QString shownServer(const DnsServerAddress& server);
+
+} // namespace quendle::dns

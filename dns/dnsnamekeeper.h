@@ -1,0 +1,42 @@
+#pragma once
+
+#include "address/ipaddresstext.h"
+#include "dns/dnsoutcome.h"
+#include "dns/dnstargetsettings.h"
+
+namespace quendle {
+
+struct DnsBounds
+{
+    int exchangeSeconds = 20; // one question and its answer, or one HTTPS request
+};
+
+// Keeps one name's A or AAAA record on one address. Blocking: every call waits for the servers,
+// each exchange within the bounds; run it on a worker. Asks the name's authoritative server, never
+// a cache, before and after an update. Records of the other family are never touched.
+class DnsNameKeeper
+{
+public:
+    explicit DnsNameKeeper(const DnsTargetSettings& settings, DnsBounds bounds = {});
+
+    const DnsTargetSettings& settings() const { return m_settings; }
+
+    // Makes the name hold exactly `address` (canonical, of `family`). Sends nothing when the
+    // server already holds it. With `maySend` false, an update that would be needed is not sent
+    // and the outcome fails saying so (the caller keeps providers from seeing the same address
+    // twice within minutes).
+    DnsOutcome publish(AddressFamily family, const QString& address, bool maySend);
+
+    // What the name holds now at its authoritative server.
+    DnsLookup holds(AddressFamily family);
+
+private:
+    DnsOutcome publishRfc2136(AddressFamily family, const QString& address, bool maySend);
+    DnsOutcome publishDyndns2(AddressFamily family, const QString& address, bool maySend);
+
+    DnsTargetSettings m_settings;
+    DnsBounds m_bounds;
+    QString m_zone; // found once, when not configured
+};
+
+} // namespace quendle

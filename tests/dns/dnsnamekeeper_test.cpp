@@ -1,0 +1,152 @@
+#include "dns/dnsnamekeeper.h"
+
+#include "testknot.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace quendle;
+using quendle::testing::TestKnot;
+
+namespace {
+
+const QString kName = QStringLiteral("home.example.test");
+
+class Rfc2136Test : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(knot.running()) << knot.startError().toStdString(); }
+
+    DnsTargetSettings settings() const
+    {
+        DnsTargetSettings target;
+        target.name = QStringLiteral("home");
+        target.dnsName = kName;
+        target.server = knot.server();
+        target.keyName = QStringLiteral("quendle");
+        target.keySecret = knot.secret();
+        return target;
+    }
+
+    TestKnot knot;
+};
+
+TEST_F(Rfc2136Test, EachFamilyIsUpdatedAloneAndReadBack)
+{
+    DnsNameKeeper keeper(settings(), {5}); // the zone is found by asking for the SOA
+    const DnsOutcome v4 = keeper.publish(AddressFamily::Ipv4, "203.0.113.7", true);
+    EXPECT_EQ(v4.status, DnsOutcome::Status::Published) << v4.reason.toStdString();
+    EXPECT_TRUE(v4.sent);
+    EXPECT_EQ(v4.reason, "home.example.test now holds 203.0.113.7 at " + knot.server());
+    EXPECT_EQ(v4.held, QStringList{"203.0.113.7"});
+    EXPECT_EQ(knot.records(kName, "A"), QStringList{"203.0.113.7"});
+    EXPECT_EQ(knot.records(kName, "AAAA"), QStringList{"2001:db8::1"});
+
+    const DnsOutcome v6 = keeper.publish(AddressFamily::Ipv6, "2001:db8::42", true);
+    EXPECT_EQ(v6.status, DnsOutcome::Status::Published) << v6.reason.toStdString();
+    EXPECT_EQ(knot.records(kName, "AAAA"), QStringList{"2001:db8::42"});
+    EXPECT_EQ(knot.records(kName, "A"), QStringList{"203.0.113.7"});
+
+    // A name without records gets one; what the name holds is shown as the server has it.
+    DnsTargetSettings fresh = settings();
+    fresh.dnsName = "new.example.test";
+    fresh.zone = "example.test";
+    fresh.ttl = 300;
+    DnsNameKeeper freshKeeper(fresh, {5});
+    const DnsLookup none = freshKeeper.holds(AddressFamily::Ipv4);
+    EXPECT_TRUE(none.ok) << none.error.toStdString();
+    EXPECT_TRUE(none.held.isEmpty());
+    EXPECT_EQ(freshKeeper.publish(AddressFamily::Ipv4, "198.51.100.9", true).status,
+              DnsOutcome::Status::Published);
+    const DnsLookup one = freshKeeper.holds(AddressFamily::Ipv4);
+    EXPECT_EQ(one.held, QStringList{"198.51.100.9"});
+    EXPECT_EQ(one.server, knot.server());
+}
+
+TEST_F(Rfc2136Test, AnAddressTheNameHoldsSendsNothing)
+{
+    const QString serial = knot.serial();
+    DnsNameKeeper keeper(settings(), {5});
+    const DnsOutcome same = keeper.publish(AddressFamily::Ipv4, "192.0.2.1", true);
+    EXPECT_EQ(same.status, DnsOutcome::Status::AlreadyCurrent);
+    EXPECT_FALSE(same.sent);
+    EXPECT_EQ(same.reason, "home.example.test already holds 192.0.2.1 at " + knot.server());
+    // Inside the caller's quiet time a needed update is not sent either.
+    const DnsOutcome held = keeper.publish(AddressFamily::Ipv4, "192.0.2.2", false);
+    EXPECT_EQ(held.status, DnsOutcome::Status::Failed);
+    EXPECT_FALSE(held.sent);
+    EXPECT_EQ(held.reason, "home.example.test holds 192.0.2.1 at " + knot.server() +
+                               ", but 192.0.2.2 went out for it less than 10 minutes ago; it is "
+                               "not sent again before then");
+    EXPECT_EQ(knot.serial(), serial);
+    EXPECT_EQ(knot.records(kName, "A"), QStringList{"192.0.2.1"});
+}
+
+TEST_F(Rfc2136Test, ARefusedKeyChangesNothingAndSaysWhy)
+{
+    struct Row
+    {
+        QString keyName;
+        QString secret;
+        QString reason;
+    } rows[] = {
+        {"quendle", QByteArray(32, 'x').toBase64(),
+         "the server refused the update's signature (BADSIG): the secret in key_file or "
+         "credential is not the one the server has for key quendle"},
+        {"stranger", knot.secret(),
+         "the server does not know key stranger with hmac-sha256 (BADKEY): check key_name and "
+         "key_algorithm"},
+    };
+    const QString serial = knot.serial();
+    for (const Row& row : rows) {
+        DnsTargetSettings target = settings();
+        target.keyName = row.keyName;
+        target.keySecret = row.secret;
+        const DnsOutcome outcome =
+            DnsNameKeeper(target, {5}).publish(AddressFamily::Ipv4, "203.0.113.7", true);
+        EXPECT_EQ(outcome.status, DnsOutcome::Status::Failed);
+        EXPECT_TRUE(outcome.sent);
+        EXPECT_EQ(outcome.reason, row.reason);
+        EXPECT_FALSE(outcome.details.contains(row.secret)) << outcome.details.toStdString();
+        EXPECT_EQ(outcome.held, QStringList{"192.0.2.1"});
+    }
+    EXPECT_EQ(knot.serial(), serial);
+    EXPECT_EQ(knot.records(kName, "A"), QStringList{"192.0.2.1"});
+}
+
+TEST(DnsNameKeeper, AServerThatDoesNotAnswerFailsWithinTheBound)
+{
+    // A UDP port that is open and never read.
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+
+    DnsTargetSettings target;
+    target.dnsName = kName;
+    target.server = server;
+    target.zone = "example.test";
+    target.keyName = "quendle";
+    target.keySecret = QByteArray(32, 'x').toBase64();
+    QElapsedTimer timer;
+    timer.start();
+    const DnsOutcome outcome =
+        DnsNameKeeper(target, {1}).publish(AddressFamily::Ipv4, "203.0.113.7", true);
+    EXPECT_LT(timer.elapsed(), 10000); // one exchange's bound, with room for a slow machine
+    close(fd);
+    EXPECT_EQ(outcome.status, DnsOutcome::Status::Failed);
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_EQ(outcome.reason, "cannot ask what home.example.test holds: no answer from " + server +
+                                  " within 1 seconds");
+}
+
+} // namespace
