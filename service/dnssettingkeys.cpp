@@ -110,21 +110,11 @@ Result dnsKeyFile(PublisherSettings& settings, const QString& value, const FileF
 // The secret of either protocol; the section's check keeps the one its protocol uses.
 Result dnsCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String(".") ||
-        value == QLatin1String(".."))
-        return Unexpected(QStringLiteral("must be the name of a credential, without a /"));
-    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-    if (directory.isEmpty())
-        return Unexpected(
-            QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
-                           "with LoadCredential="));
-    // systemd makes the directory readable by the service alone, whatever the file's mode.
-    const SecretRead read = readSecretFile(QDir(directory).filePath(value), SecretCheck::AnyMode);
-    if (!read.error.isEmpty())
-        return Unexpected(read.error);
-    registerSecret(read.secret);
-    dns(settings).keySecret = read.secret;
-    dns(settings).password = read.secret;
+    const Expected<QString> secret = readCredential(value);
+    if (!secret)
+        return Unexpected(secret.error());
+    dns(settings).keySecret = *secret;
+    dns(settings).password = *secret;
     return {};
 }
 

@@ -1,5 +1,8 @@
 #include "service/secretfile.h"
 
+#include "service/secretregistry.h"
+
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -54,6 +57,24 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     if (bytes.contains('\n') || bytes.contains('\r'))
         return {{}, QStringLiteral("%1 holds more than one line").arg(path)};
     return {QString::fromUtf8(bytes), {}};
+}
+
+Expected<QString> readCredential(const QString& name)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+        name == QLatin1String(".."))
+        return Unexpected(QStringLiteral("must be the name of a credential, without a /"));
+    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (directory.isEmpty())
+        return Unexpected(
+            QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
+                           "with LoadCredential="));
+    // systemd makes the directory readable by the service alone, whatever the file's mode.
+    const SecretRead read = readSecretFile(QDir(directory).filePath(name), SecretCheck::AnyMode);
+    if (!read.error.isEmpty())
+        return Unexpected(read.error);
+    registerSecret(read.secret);
+    return read.secret;
 }
 
 } // namespace quendle

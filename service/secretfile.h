@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/expected.h"
+
 #include <QString>
 
 namespace quendle {
@@ -17,5 +19,9 @@ struct SecretRead
 
 // Reads a password kept in a file of its own: one line, its line break not part of it.
 SecretRead readSecretFile(const QString& path, SecretCheck check);
+
+// Reads the systemd credential called `name` (LoadCredential=) from $CREDENTIALS_DIRECTORY, and
+// keeps it out of every line the program shows.
+Expected<QString> readCredential(const QString& name);
 
 } // namespace quendle

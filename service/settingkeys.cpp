@@ -254,20 +254,10 @@ Result targetPasswordFile(PublisherSettings& settings, const QString& value, con
 
 Result targetCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String(".") ||
-        value == QLatin1String(".."))
-        return Unexpected(QStringLiteral("must be the name of a credential, without a /"));
-    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-    if (directory.isEmpty())
-        return Unexpected(
-            QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
-                           "with LoadCredential="));
-    // systemd makes the directory readable by the service alone, whatever the file's mode.
-    const SecretRead read = readSecretFile(QDir(directory).filePath(value), SecretCheck::AnyMode);
-    if (!read.error.isEmpty())
-        return Unexpected(read.error);
-    registerSecret(read.secret);
-    target(settings).password = read.secret;
+    const Expected<QString> secret = readCredential(value);
+    if (!secret)
+        return Unexpected(secret.error());
+    target(settings).password = *secret;
     return {};
 }
 
