@@ -1,0 +1,148 @@
+// The engine's upkeep of the router's port mappings, and its way out.
+
+#include "service/enginetarget.h"
+#include "service/publishengine.h"
+
+namespace quendle {
+
+using namespace std::chrono_literals;
+
+void PublishEngine::keepPorts(const router::RouterOptions& options)
+{
+    if (m_ports && options == m_portOptions)
+        return;
+    if (m_ports)
+        run(QStringLiteral("router"), [this, keeper = m_ports] {
+            const auto notes = keeper->removeAll();
+            return [this, notes] { m_events.report(events::PortsNoted{notes}); };
+        });
+    m_portOptions = options;
+    m_ports.reset();
+    m_portTimer.stop();
+    if (options.forwardPorts.isEmpty())
+        return;
+    m_ports = m_work.openPortKeeper(options);
+    m_portsBusy = false; // a round of the previous keeper still running holds up no round of this
+    if (!m_published.addressOf(AddressFamily::Ipv6).isEmpty())
+        openPinholes();
+    else
+        lookAfterPorts();
+}
+
+void PublishEngine::openPinholes()
+{
+    // The pinholes follow the published IPv6 address: told first, then looked after at once.
+    run(QStringLiteral("router"),
+        [keeper = m_ports, address = m_published.addressOf(AddressFamily::Ipv6)] {
+            keeper->setIpv6Address(address);
+            return [] {};
+        });
+    lookAfterPorts();
+}
+
+void PublishEngine::lookAfterPorts()
+{
+    // Renewals and a restarted router are looked after at every check.
+    m_portTimer.start(checkInterval(), [this] { lookAfterPorts(); });
+    if (m_portsBusy || !m_ports)
+        return;
+    m_portsBusy = true;
+    run(QStringLiteral("router"), [this, keeper = m_ports] {
+        const auto notes = keeper->keep();
+        return [this, notes] {
+            m_portsBusy = false;
+            m_events.report(events::PortsNoted{notes});
+        };
+    });
+}
+
+void PublishEngine::stop(const QString& why)
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    if (m_mode == Mode::Idle) // `offline`: nothing ran before
+        addTargets();
+    m_mode = Mode::Stop;
+    m_failures = 0;
+    m_cancelChecks->store(true);
+    m_checkTimer.stop();
+    m_noticeTimer.stop();
+    m_portTimer.stop();
+    m_aliveTimer.stop();
+    m_events.report(events::Stopping{why});
+
+    m_stopPending = 1; // until every task below is under way
+    // The port mappings go whether or not the offline page can be published.
+    if (m_ports) {
+        ++m_stopPending;
+        run(QStringLiteral("router"), [this, keeper = m_ports] {
+            const auto notes = keeper->removeAll();
+            return [this, notes] {
+                m_events.report(events::PortsNoted{notes});
+                stopTaskDone();
+            };
+        });
+        m_ports.reset();
+    }
+    if (const auto written = m_work.writeOfflinePage(m_settings); !written) {
+        m_events.report(events::PageNotWritten{written.error()});
+        ++m_failures;
+    } else {
+        for (auto& [name, target] : m_targets) {
+            target->timer.stop();
+            target->lookTimer.stop();
+            target->done = false;
+            if (!target->session->takesOfflinePage()) {
+                target->done = true;
+                continue;
+            }
+            if (target->held) {
+                m_events.report(events::OfflineSkipped{target->name()});
+                ++m_failures;
+                continue;
+            }
+            ++m_stopPending;
+            const PublishRequest request{m_settings.page.file, m_published, true, m_platform.now()};
+            run(target->lane, [this, target, session = target->session, request] {
+                const TargetOutcome outcome = session->publish(request);
+                session->logOut();
+                return [this, target, outcome] {
+                    target->done = true;
+                    m_events.report(events::UploadEnded{target->name(), outcome, true});
+                    m_failures += outcome.ok ? 0 : 1;
+                    stopTaskDone();
+                };
+            });
+        }
+    }
+    m_stopBound.start(kStopBound, [this] {
+        QStringList unfinished;
+        for (const auto& [key, target] : m_targets)
+            if (!target->done && !target->held)
+                unfinished << target->name();
+        finish(1, unfinished);
+    });
+    // Never before returning: the caller may not be listening yet.
+    m_platform.startTimer(0ms, [alive = std::weak_ptr<bool>(m_alive), this] {
+        if (alive.lock())
+            stopTaskDone();
+    });
+}
+
+void PublishEngine::stopTaskDone()
+{
+    if (--m_stopPending == 0)
+        finish(m_failures == 0 ? 0 : 1);
+}
+
+void PublishEngine::finish(int exitStatus, const QStringList& unfinished)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_stopBound.stop();
+    m_events.report(events::Stopped{exitStatus, unfinished});
+}
+
+} // namespace quendle
