@@ -102,12 +102,12 @@ QList<Ipv6Address> kernelIpv6Addresses()
         return {};
 
     QList<Ipv6Address> addresses;
-    std::array<char, 16384> buffer{};
+    alignas(nlmsghdr) std::array<char, 16384> buffer{};
     for (;;) {
         const ssize_t received = ::recv(socket.fd, buffer.data(), buffer.size(), 0);
         if (received <= 0)
             return addresses;
-        int length = static_cast<int>(received);
+        auto length = static_cast<unsigned>(received);
         for (auto* message = reinterpret_cast<const nlmsghdr*>(buffer.data());
              NLMSG_OK(message, length); message = NLMSG_NEXT(message, length)) {
             if (message->nlmsg_type == NLMSG_DONE || message->nlmsg_type == NLMSG_ERROR)

@@ -89,7 +89,9 @@ void PublishEngine::stop(const QString& why)
         m_events.report(events::PageNotWritten{written.error()});
         ++m_failures;
     } else {
-        for (auto& [name, target] : m_targets) {
+        for (auto& entry : m_targets) {
+            // A variable of its own, not a structured binding: the job below captures it.
+            const std::shared_ptr<Target> target = entry.second;
             target->timer.stop();
             target->lookTimer.stop();
             target->done = false;
