@@ -173,10 +173,18 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
                 m_notesSaid.insert(familyName(found.family) + note);
                 m_events.report(events::AddressNote{found.family, note});
             }
+    // The notices that matter are those of the interface the answers came from; families on
+    // different interfaces make every interface matter.
     m_watchedInterface.clear();
-    for (const FamilyAddress& found : round.families)
+    bool interfacesDiffer = false;
+    for (const FamilyAddress& found : round.families) {
         if (m_watchedInterface.isEmpty())
             m_watchedInterface = found.interfaceName;
+        else if (!found.interfaceName.isEmpty() && found.interfaceName != m_watchedInterface)
+            interfacesDiffer = true;
+    }
+    if (interfacesDiffer)
+        m_watchedInterface.clear();
 
     for (const FamilyAddress& found : round.families) {
         QString& said = m_unpublishedReasons[found.family];
