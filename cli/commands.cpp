@@ -41,10 +41,12 @@ private:
     std::vector<EngineEvents*> m_listeners;
 };
 
-// Runs the engine on this thread's event loop until it stops, `begin` starting it; returns its
-// exit status.
-int runEngine(const PublisherSettings& settings, EventLog::Command command,
-              const std::function<void(PublishEngine&, EnginePlatform&, EventFanOut&)>& begin)
+// Runs the engine on this thread's event loop until it stops, `begin` starting it and `end`
+// dropping what it made while the event loop still exists; returns the exit status.
+int runEngine(
+    const PublisherSettings& settings, EventLog::Command command,
+    const std::function<void(PublishEngine&, EnginePlatform&, EventFanOut&)>& begin,
+    const std::function<void()>& end = [] {})
 {
     int argc = 1;
     char name[] = "quendle-publish";
@@ -60,6 +62,7 @@ int runEngine(const PublisherSettings& settings, EventLog::Command command,
         PublishEngine engine(settings, platform, work, events);
         begin(engine, platform, events);
         status = app.exec();
+        end();
         if (platform.workStillRunning()) {
             // A server that outlived every bound: its thread is not waited for.
             std::fflush(stderr);
@@ -140,6 +143,11 @@ int watch(const PublisherSettings& settings)
             if (const auto interval = systemd::watchdogInterval())
                 engine.keepAlive(std::chrono::duration_cast<std::chrono::milliseconds>(*interval));
             engine.watch();
+        },
+        [&] {
+            signalNotifier.reset();
+            monitorNotifier.reset();
+            services.reset();
         });
 }
 
