@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     const Invocation invocation = std::get<Invocation>(parsed);
     logger::setVerbose(invocation.verbose);
     // Read from watch's state file alone, so that it works where the configuration is not
-    // readable (the system unit's, by a person in a shell).
+    // readable (the system unit's, by root in a shell, whose own configuration may not exist).
     if (invocation.command == Command::Status)
         return showStatus(invocation.statePath.isEmpty() ? defaultStatePath()
                                                          : invocation.statePath,

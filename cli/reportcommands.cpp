@@ -3,6 +3,7 @@
 #include "cli/logger.h"
 #include "service/notification.h"
 #include "service/publisherstate.h"
+#include "service/secretregistry.h"
 #include "service/statusreport.h"
 
 #include <QSysInfo>
@@ -54,11 +55,10 @@ int sendTestNotification(const PublisherSettings& settings)
         logger::error(QStringLiteral("notification not sent: %1").arg(result.error));
         return 1;
     }
-    QTextStream out(stdout);
-    out << "the server answered HTTP " << result.status;
+    QString answered = QStringLiteral("the server answered HTTP %1").arg(result.status);
     if (!result.answer.isEmpty())
-        out << ": " << result.answer;
-    out << '\n';
+        answered += QStringLiteral(": ") + result.answer;
+    QTextStream(stdout) << redactSecrets(answered) << '\n';
     return result.ok ? 0 : 1;
 }
 

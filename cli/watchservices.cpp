@@ -3,6 +3,7 @@
 #include "cli/logger.h"
 #include "cli/systemdnotify.h"
 #include "service/notification.h"
+#include "service/secretregistry.h"
 #include "service/statusreport.h"
 
 namespace quendle::cli {
@@ -76,9 +77,9 @@ PublisherState::Target& WatchServices::target(const QString& name)
     for (PublisherState::Target& known : m_state.targets)
         if (known.name == name)
             return known;
-    m_state.targets.append(PublisherState::Target{});
-    m_state.targets.last().name = name;
-    return m_state.targets.last();
+    // A target a reload removed, finishing its last upload: not shown any more.
+    m_gone = PublisherState::Target{};
+    return m_gone;
 }
 
 void WatchServices::take(const events::AddressFound& event)
@@ -123,7 +124,8 @@ void WatchServices::take(const events::UploadEnded& event)
     PublisherState::Target& known = target(event.target);
     const TargetOutcome& outcome = event.outcome;
     known.result = outcome.ok ? PublisherState::Result::Uploaded : PublisherState::Result::Failed;
-    known.reason = outcome.ok ? QString() : outcome.reason;
+    // The state file is read by another process, which cannot know the secrets to hide.
+    known.reason = outcome.ok ? QString() : redactSecrets(outcome.reason);
     switch (outcome.check) {
     case TargetOutcome::Check::None:
         known.verification = PublisherState::Verification::NotChecked;
@@ -133,7 +135,7 @@ void WatchServices::take(const events::UploadEnded& event)
         break;
     case TargetOutcome::Check::NotVerified:
         known.verification = PublisherState::Verification::Unverified;
-        known.reason = outcome.checkNote;
+        known.reason = redactSecrets(outcome.checkNote);
         break;
     }
 }
@@ -152,9 +154,9 @@ void WatchServices::take(const events::TargetHeld& event)
 
 void WatchServices::take(const events::FailingInARow& event)
 {
-    m_hooks.run(m_settings.hooks.onFailure,
-                HookRunner::failureEnvironment(event.target, event.reason));
-    notify(targetFailingMessage(event.target, event.failures, event.reason));
+    const QString reason = redactSecrets(event.reason);
+    m_hooks.run(m_settings.hooks.onFailure, HookRunner::failureEnvironment(event.target, reason));
+    notify(targetFailingMessage(event.target, event.failures, reason));
 }
 
 void WatchServices::take(const events::WorksAgain& event)
@@ -166,7 +168,7 @@ void WatchServices::take(const events::NotVerified& event)
 {
     PublisherState::Target& known = target(event.target);
     known.verification = PublisherState::Verification::Unverified;
-    known.reason = event.note;
+    known.reason = redactSecrets(event.note);
 }
 
 void WatchServices::take(const events::VerifiedLater& event)
@@ -180,6 +182,12 @@ void WatchServices::take(const events::RoundEnded&)
 {
     becomeReady();
     systemd::status(roundSummary(m_state));
+}
+
+void WatchServices::take(const events::PageNotWritten&)
+{
+    becomeReady();
+    systemd::status(QStringLiteral("the page file could not be written"));
 }
 
 void WatchServices::take(const events::AddressNotFound&)

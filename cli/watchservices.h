@@ -36,6 +36,7 @@ private:
     void take(const events::VerifiedLater& event);
     void take(const events::RoundEnded& event);
     void take(const events::AddressNotFound& event);
+    void take(const events::PageNotWritten& event);
     void take(const events::PortsNoted& event);
     void take(const events::Stopping& event);
     void take(const events::Alive& event);
@@ -50,6 +51,7 @@ private:
     EnginePlatform& m_platform;
     QString m_statePath;
     PublisherState m_state;
+    PublisherState::Target m_gone; // what is said of a target no longer configured
     HookRunner m_hooks;
     bool m_ready = false;
     QString m_stateProblem; // the last one logged

@@ -42,8 +42,9 @@ version=$("${as_user[@]}" quendle-publish --version)
 [ -n "$version" ] || { echo "quendle-publish --version says nothing"; exit 1; }
 echo "quendle-publish --version: $version"
 
-"${as_user[@]}" man -P cat quendle 2>/dev/null | grep -q XDG_DATA_HOME ||
-    { echo "man quendle does not show the page"; exit 1; }
+# Read whole first: grep -q stops at its match, and under pipefail man's SIGPIPE would fail it.
+manual=$("${as_user[@]}" man -P cat quendle 2>/dev/null)
+grep -q XDG_DATA_HOME <<<"$manual" || { echo "man quendle does not show the page"; exit 1; }
 
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!

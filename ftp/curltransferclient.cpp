@@ -154,7 +154,9 @@ public:
             return {};
         // Some FTP servers keep dot files out for good (a 5xx reply); a passing 4xx is a failure.
         const bool temporaryRefused = code == CURLE_UPLOAD_FAILED && m_lastReply.startsWith('5');
-        if (code != CURLE_QUOTE_ERROR && !temporaryRefused) {
+        const bool renameRefused =
+            code == CURLE_QUOTE_ERROR && (isSftp() || m_lastReply.startsWith('5'));
+        if (!renameRefused && !temporaryRefused) {
             TransferResult failedUpload = failed(code, TransferError::TransferFailed);
             removeQuietly(request, temporary, code);
             return failedUpload;

@@ -81,7 +81,8 @@ ConnectResult refuseWithoutAsking(const ConnectResult& untrusted)
                     "(for the service, with systemctl edit: Environment=SSL_CERT_FILE=...). "
                     "Otherwise have the server's certificate fixed: issued for the name the host "
                     "setting uses, by an authority the system trusts, and in date."),
-            {}};
+            {},
+            untrusted.error};
 }
 
 ConnectResult connectToServer(TransferClient& ftp, const ServerLogin& login)

@@ -124,6 +124,9 @@ Result dnsUrl(PublisherSettings& settings, const QString& value, const FileFacts
     const QUrl url(value, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty() || url.scheme() != QLatin1String("https"))
         return Unexpected(QStringLiteral("must be an https:// address"));
+    if (!url.userInfo().isEmpty())
+        return Unexpected(QStringLiteral("must not hold a user or password: give them as user and "
+                                         "password"));
     dns(settings).url = value;
     return {};
 }

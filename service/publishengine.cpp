@@ -90,8 +90,9 @@ void PublishEngine::addTargets()
 
 void PublishEngine::addTarget(const AnyTarget& settings)
 {
+    // One worker a target: a replaced one logs out before its successor's first upload.
     const QString key = keyOf(settings);
-    const QString lane = QStringLiteral("%1 #%2").arg(key).arg(++m_targetGeneration);
+    const QString lane = key;
     const auto* name = std::get_if<DnsTargetSettings>(&settings);
     m_targets[key] = std::make_shared<Target>(
         m_platform, settings,
@@ -206,19 +207,21 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
         bool changed = false;
         for (const FamilyAddress& found : round.families) {
             const FamilyAddress* before = familyIn(m_published, found.family);
-            const QString previous = before ? before->address : QString();
-            if (found.address == previous)
-                continue;
-            changed = true;
-            if (!found.address.isEmpty())
-                m_events.report(events::AddressFound{found, previous});
+            changed = changed || found.address != (before ? before->address : QString());
         }
         if (changed || publishAnyway) {
             if (const auto written = m_work.writeOnlinePage(m_settings, round); !written) {
+                // Nothing new is published: the next check tries again, and says it again.
                 m_events.report(events::PageNotWritten{written.error()});
                 if (m_mode == Mode::Once)
                     return finish(1);
             } else {
+                for (const FamilyAddress& found : round.families) {
+                    const FamilyAddress* before = familyIn(m_published, found.family);
+                    const QString previous = before ? before->address : QString();
+                    if (!found.address.isEmpty() && found.address != previous)
+                        m_events.report(events::AddressFound{found, previous});
+                }
                 const QString ipv6Before = m_published.addressOf(AddressFamily::Ipv6);
                 m_published = round;
                 if (m_ports && round.addressOf(AddressFamily::Ipv6) != ipv6Before)

@@ -100,7 +100,6 @@ private:
     Mode m_mode = Mode::Idle;
 
     std::map<QString, std::shared_ptr<Target>> m_targets;
-    quint64 m_targetGeneration = 0; // each target's own worker lane
 
     std::shared_ptr<std::atomic<bool>> m_cancelChecks = std::make_shared<std::atomic<bool>>(false);
     bool m_checking = false;

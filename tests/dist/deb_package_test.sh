@@ -25,8 +25,11 @@ expect Version "$version"
 expect Section net
 expect Maintainer "The Quendle developers <quendle@example.com>"
 expect Architecture "$(dpkg --print-architecture)"
-field Description | grep -q "home machine's changing Internet address" ||
-    { echo "Description: $(field Description)"; status=1; }
+# Read whole first: grep -q stops reading at its match, and under pipefail the writer's SIGPIPE
+# would fail the check now and then.
+description=$(field Description)
+grep -q "home machine's changing Internet address" <<<"$description" ||
+    { echo "Description: $description"; status=1; }
 # Computed from the linked libraries, with the versions the build saw.
 depends=$(field Depends)
 for package in libc6 libcurl4 libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6; do
