@@ -19,11 +19,12 @@ $TTL 60
 @ SOA ns.example.test. admin.example.test. 1 3600 600 86400 60
 @ NS ns.example.test.
 ns A 127.0.0.1
-home A 192.0.2.1
+home A 11.22.33.1
 """
 
-# Every run publishes an address the name does not hold yet, across builds too.
-ADDRESSES = (f"198.51.100.{n}" for n in itertools.cycle(range(10, 250)))
+# Every run publishes an address the name does not hold yet, across builds too; public-looking,
+# since the publisher refuses an echo's answer in a special-use range.
+ADDRESSES = (f"11.22.33.{n}" for n in itertools.cycle(range(10, 250)))
 
 KNOT_CONFIG = """server:
     listen: 127.0.0.1@{port}
@@ -129,7 +130,7 @@ class echo:
                             self.folder, port], stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
         self.child.__enter__()
-        (self.folder / "ip").write_text("192.0.2.1\n")
+        (self.folder / "ip").write_text("11.22.33.1\n")
         url = f"http://127.0.0.1:{port}/ip"
         for _ in range(100):
             if subprocess.run(["curl", "-sf", url], capture_output=True).returncode == 0:
