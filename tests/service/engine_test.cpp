@@ -299,6 +299,21 @@ TEST_F(EngineTest, BothFamiliesArePublishedAndALostOneIsSaidOnceAndLeftOut)
     EXPECT_TRUE(events.of<events::AddressNotFound>().empty());
 }
 
+TEST_F(EngineTest, AnAddressIsFoundOnlyOnceItsPageIsWritten)
+{
+    settings.address.checkSeconds = 1;
+    work.pageWritable = false;
+    start();
+    platform.advance(2s);
+    EXPECT_GE(events.of<events::PageNotWritten>().size(), 2u);
+    EXPECT_TRUE(events.of<events::AddressFound>().empty()) << "no hook or notification yet";
+    EXPECT_TRUE(work.uploads.empty());
+    work.pageWritable = true;
+    platform.advance(2s);
+    EXPECT_EQ(events.of<events::AddressFound>().size(), 1u);
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.160");
+}
+
 TEST_F(EngineTest, AFailedCheckKeepsThePageAndSaysSoOnce)
 {
     settings.address.checkSeconds = 1;
