@@ -1,9 +1,9 @@
 #include "cli/hookrunner.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 

@@ -141,8 +141,8 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
     writeConfig(webSource(), targetFor("home", server.host()) + name);
     const Run once = run({"--verbose", "once"});
     EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
-    EXPECT_TRUE(
-        once.err.contains("name: home.example.test now holds 11.22.33.44 at " + knot.server() + " ("))
+    EXPECT_TRUE(once.err.contains("name: home.example.test now holds 11.22.33.44 at " +
+                                  knot.server() + " ("))
         << once.err.toStdString();
     EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.44"});
     EXPECT_EQ(knot.records("home.example.test", "AAAA"), QStringList{"2001:db8::1"});
