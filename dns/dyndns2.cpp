@@ -1,11 +1,10 @@
 #include "dns/dyndns2.h"
 
+#include "address/web/httpexchange.h"
+#include "base/controlcharacters.h"
+
 #include <QUrl>
 #include <QUrlQuery>
-
-#include <curl/curl.h>
-
-#include <mutex>
 
 namespace quendle::dns {
 
@@ -14,29 +13,13 @@ namespace {
 // An answer is a word and an address; anything much longer is not a dyndns2 answer.
 constexpr qsizetype kLongestAnswer = 4096;
 
-size_t keepBody(char* data, size_t size, size_t count, void* target)
-{
-    auto* body = static_cast<QByteArray*>(target);
-    const size_t bytes = size * count;
-    if (body->size() + static_cast<qsizetype>(bytes) > kLongestAnswer)
-        return 0;
-    body->append(data, static_cast<qsizetype>(bytes));
-    return bytes;
-}
-
-void initialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // The first line, printable characters only, for the log.
 QString firstLine(const QByteArray& body)
 {
     QString line = QString::fromUtf8(body.left(body.indexOf('\n') < 0 ? 200 : body.indexOf('\n')));
     line = line.trimmed().left(200);
     for (QChar& c : line)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (isControlCharacter(c.unicode()))
             c = QLatin1Char('?');
     return line;
 }
@@ -107,7 +90,6 @@ Dyndns2Answer readDyndns2Answer(long httpStatus, const QByteArray& body, const Q
 
 Dyndns2Answer sendDyndns2(const DnsTargetSettings& settings, const QString& address, int seconds)
 {
-    initialiseCurlOnce();
     const QString hostname = settings.hostname.isEmpty() ? settings.dnsName : settings.hostname;
     QUrl url(settings.url);
     QUrlQuery query(url);
@@ -115,51 +97,22 @@ Dyndns2Answer sendDyndns2(const DnsTargetSettings& settings, const QString& addr
     query.addQueryItem(QStringLiteral("myip"), address);
     url.setQuery(query);
 
-    Dyndns2Answer answer;
-    CURL* handle = curl_easy_init();
-    if (!handle) {
-        answer.reason = QStringLiteral("the web library could not be started");
-        return answer;
+    HttpRequest request;
+    request.url = QString::fromLatin1(url.toEncoded());
+    request.totalSeconds = seconds;
+    request.longestBody = kLongestAnswer;
+    request.userAgent = "quendle-publish/" QUENDLE_VERSION;
+    // The password goes over TLS only, to the host named: the exchange follows no redirect.
+    request.user = settings.user;
+    request.password = settings.password;
+    request.httpsOnly = true;
+    const HttpAnswer answer = exchange(request);
+    if (answer.status == 0 && !answer.cutShort) {
+        Dyndns2Answer unreachable;
+        unreachable.reason = QStringLiteral("cannot reach the provider: %1").arg(answer.error);
+        return unreachable;
     }
-    QByteArray body;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    const QByteArray urlBytes = url.toEncoded();
-    const QByteArray user = settings.user.toUtf8();
-    const QByteArray password = settings.password.toUtf8();
-    const QByteArray agent = "quendle-publish/" QUENDLE_VERSION;
-    curl_easy_setopt(handle, CURLOPT_URL, urlBytes.constData());
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-    // The password goes over TLS only, to the host named, never along a redirect.
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl_easy_setopt(handle, CURLOPT_USERNAME, user.constData());
-    curl_easy_setopt(handle, CURLOPT_PASSWORD, password.constData());
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.constData());
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(seconds));
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT, static_cast<long>(seconds));
-    // OpenSSL's convention, as the transfer component keeps it: each variable replaces its own
-    // part of the system's store.
-    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
-    const QByteArray caFolder = qgetenv("SSL_CERT_DIR");
-    if (!caFile.isEmpty())
-        curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.constData());
-    if (!caFolder.isEmpty())
-        curl_easy_setopt(handle, CURLOPT_CAPATH, caFolder.constData());
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &keepBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
-    const CURLcode code = curl_easy_perform(handle);
-    long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(handle);
-    if (code != CURLE_OK) {
-        answer.reason =
-            QStringLiteral("cannot reach the provider: %1")
-                .arg(QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)));
-        return answer;
-    }
-    return readDyndns2Answer(status, body, hostname);
+    return readDyndns2Answer(answer.status, answer.body, hostname);
 }
 
 } // namespace quendle::dns

@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-// The dyndns2 update protocol over HTTPS, on libcurl. Used by the name keeper only.
+// The dyndns2 update protocol over HTTPS. Used by the name keeper only.
 namespace quendle::dns {
 
 struct Dyndns2Answer

@@ -1,6 +1,6 @@
 #include "service/notification.h"
 
-#include "service/httpexchange.h"
+#include "address/web/httpexchange.h"
 
 namespace quendle {
 

@@ -22,13 +22,6 @@ Expected<void> writePage(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-Expected<void> writeOnlinePage(const PublisherSettings& settings, const QString& address)
-{
-    return settings.address.families.value(0) == AddressFamily::Ipv6
-               ? writeOnlinePage(settings, QString(), address)
-               : writeOnlinePage(settings, address, QString());
-}
-
 Expected<void> writeOnlinePage(const PublisherSettings& settings, const QString& ipv4,
                                const QString& ipv6)
 {

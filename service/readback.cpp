@@ -1,7 +1,7 @@
 #include "service/readback.h"
 
 #include "address/ipaddresstext.h"
-#include "service/httpexchange.h"
+#include "address/web/httpexchange.h"
 
 #include <QRegularExpression>
 

@@ -22,18 +22,20 @@ ALLOWED = {
     "address/web": CORE + ["address"],
     "address/router": CORE + ["address"],
     "publish": CORE + ["page"] + TRANSFER,
-    "service": CORE + ["page", "ftp", "address", "address/web", "address/router", "publish"],
+    "dns": CORE + ["address", "address/web"],
+    "service": CORE + ["page", "ftp", "address", "address/web", "address/router", "publish",
+                       "dns"],
     "ftpmodule": CORE + ["ftp"],
     # The module's entry point is the one header the loader shares with it.
     "ftploader": CORE + TRANSFER + ["ftpmodule/transfermodule.h"],
-    "cli": CORE + ["page", "ftp", "address", "address/web", "address/router", "publish",
+    "cli": CORE + ["page", "ftp", "address", "address/web", "address/router", "publish", "dns",
                    "service"],
     "ui": CORE + ["page", "publish"] + TRANSFER,
     "editor": CORE + ["page", "appcore", "publish", "ui"] + TRANSFER,
     "app": CORE + ["page", "appcore", "address", "publish", "ftploader", "ui", "editor"]
            + TRANSFER,
 }
-LINKS_CURL = {"ftp", "address/web", "service", "dns"}
+LINKS_CURL = {"ftp", "address/web"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 
 

@@ -6,8 +6,8 @@
 
 namespace quendle {
 
-// One HTTP request, answered or not. For the read-back of a published page and for
-// notifications: a single exchange, no session kept.
+// One HTTP request, answered or not. For the read-back of a published page, notifications and
+// dyndns2 updates: a single exchange, no session kept.
 struct HttpRequest
 {
     QString url;                   // http:// or https://
@@ -16,6 +16,10 @@ struct HttpRequest
     QByteArray body;               // sent with POST
     long totalSeconds = 20;        // the whole exchange, connecting included
     qsizetype longestBody = 65536; // read no further; the answer counts as cut short
+    QByteArray userAgent = "quendle-publish";
+    QString user;           // with `password`, basic authentication; empty: none
+    QString password;       // never in an answer's error
+    bool httpsOnly = false; // refuse a plain http:// address (a password goes with it)
 };
 
 struct HttpAnswer

@@ -1,4 +1,6 @@
-#include "service/httpexchange.h"
+#include "address/web/httpexchange.h"
+
+#include "base/tlstrust.h"
 
 #include <curl/curl.h>
 
@@ -50,25 +52,30 @@ HttpAnswer exchange(const HttpRequest& request)
     reception.longest = request.longestBody;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     const QByteArray url = request.url.toUtf8();
+    const QByteArray user = request.user.toUtf8();
+    const QByteArray password = request.password.toUtf8();
     curl_slist* headers = nullptr;
     for (const QByteArray& header : request.headers)
         headers = curl_slist_append(headers, header.constData());
     curl_easy_setopt(handle, CURLOPT_URL, url.constData());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, request.httpsOnly ? "https" : "http,https");
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, request.totalSeconds);
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, "quendle-publish");
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, request.userAgent.constData());
+    if (!user.isEmpty()) {
+        curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(handle, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(handle, CURLOPT_PASSWORD, password.constData());
+    }
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &keepBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reception);
-    // OpenSSL's convention: each variable replaces its own part of the system's store.
-    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
-    const QByteArray caFolder = qgetenv("SSL_CERT_DIR");
-    if (!caFile.isEmpty())
-        curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.constData());
-    if (!caFolder.isEmpty())
-        curl_easy_setopt(handle, CURLOPT_CAPATH, caFolder.constData());
+    const TrustStore trusted = trustStore();
+    if (!trusted.file.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_CAINFO, trusted.file.constData());
+    if (!trusted.folder.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_CAPATH, trusted.folder.constData());
     if (request.method == "POST") {
         curl_easy_setopt(handle, CURLOPT_POST, 1L);
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.constData());
