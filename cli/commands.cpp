@@ -104,7 +104,8 @@ int watch(const PublisherSettings& settings)
     return runEngine(
         settings, EventLog::Command::Watch,
         [&](PublishEngine& engine, EnginePlatform& platform, EventFanOut& events) {
-            services = std::make_unique<WatchServices>(settings, platform, defaultStatePath());
+            services = std::make_unique<WatchServices>(settings, platform, defaultStatePath(),
+                                                       [&engine] { return engine.snapshot(); });
             events.add(services.get());
             signalNotifier = std::make_unique<SignalNotifier>();
             QObject::connect(

@@ -5,6 +5,8 @@
 
 namespace quendle::cli {
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 QString seconds(std::chrono::milliseconds delay)
@@ -89,46 +91,73 @@ void EventLog::log(const events::PageNotWritten& event)
     logger::error(event.reason);
 }
 
-void EventLog::log(const events::UploadStarted& event)
+void EventLog::log(const events::TargetChanged& event)
 {
-    logger::debug(QStringLiteral("%1: uploading").arg(event.target));
+    const QString target = event.target.text();
+    const bool page = event.target.kind == TargetKind::Page;
+    switch (event.after) {
+    case Standing::Working:
+        logger::debug(u"%1: %2"_s.arg(target, page ? u"uploading"_s : u"updating"_s));
+        break;
+    case Standing::Failed:
+        if (event.nextTryIn)
+            logger::info(u"%1: next try in %2 s"_s.arg(target, seconds(*event.nextTryIn)));
+        break;
+    case Standing::Held:
+        if (event.cause && event.cause->heldUntilReload)
+            logger::error(u"%1: no more tries until the configuration is reloaded (systemctl "
+                          u"reload, or SIGHUP)"_s.arg(target));
+        else
+            logger::error(u"%1: the server refused the login; no more tries until the "
+                          u"configuration is reloaded, so that the account is not locked: %2, "
+                          u"then reload (systemctl reload, or SIGHUP)"_s.arg(
+                              target, whatToDoAboutRefusal(event.cause.value_or(TargetOutcome{}))));
+        break;
+    case Standing::Unverified:
+        logger::warning(u"%1: %2"_s.arg(target, event.reason));
+        break;
+    case Standing::Current:
+        if (event.before == Standing::Unverified)
+            logger::info(u"%1: the page is now seen where visitors look"_s.arg(target));
+        break;
+    case Standing::Pending:
+    case Standing::Stopped:
+        break;
+    }
 }
 
-void EventLog::log(const events::UploadEnded& event)
+// "reason: details", or the reason alone when there are no details to add.
+QString withDetails(const QString& reason, const QString& details)
 {
+    return details.isEmpty() ? reason : reason + u": "_s + details;
+}
+
+void EventLog::log(const events::WorkEnded& event)
+{
+    const QString target = event.target.text();
     const TargetOutcome& outcome = event.outcome;
     if (outcome.loggedIn)
-        logger::debug(QStringLiteral("%1: logged in").arg(event.target));
+        logger::debug(u"%1: logged in"_s.arg(target));
     if (outcome.ok && !outcome.summary.isEmpty()) {
-        logger::info(QStringLiteral("%1: %2 (%3 ms)")
-                         .arg(event.target, outcome.summary)
-                         .arg(outcome.milliseconds));
+        logger::info(u"%1: %2 (%3 ms)"_s.arg(target, outcome.summary).arg(outcome.milliseconds));
     } else if (outcome.ok) {
-        const QString what = !event.offline ? QStringLiteral("page uploaded")
-                             : m_command == Command::Watch
-                                 ? QStringLiteral("offline page published")
-                                 : QStringLiteral("offline page uploaded");
-        logger::info(QStringLiteral("%1: %2 (%3 bytes, %4 ms)")
-                         .arg(event.target, what)
+        const QString what = !event.offline                ? u"page uploaded"_s
+                             : m_command == Command::Watch ? u"offline page published"_s
+                                                           : u"offline page uploaded"_s;
+        logger::info(u"%1: %2 (%3 bytes, %4 ms)"_s.arg(target, what)
                          .arg(outcome.bytes)
                          .arg(outcome.milliseconds));
         // After an upload, the details hold a note worth a warning (a refused rename).
         if (!outcome.details.isEmpty())
-            logger::warning(QStringLiteral("%1: %2").arg(event.target, outcome.details));
+            logger::warning(u"%1: %2"_s.arg(target, outcome.details));
         if (outcome.check == TargetOutcome::Check::Verified)
-            logger::info(QStringLiteral("%1: %2").arg(event.target, outcome.checkNote));
+            logger::info(u"%1: %2"_s.arg(target, outcome.checkNote));
     } else if (event.offline && m_command == Command::Watch) {
-        logger::error(QStringLiteral("%1: the offline page was not published: %2: %3")
-                          .arg(event.target, outcome.reason, outcome.details));
+        logger::error(u"%1: the offline page was not published: %2"_s.arg(
+            target, withDetails(outcome.reason, outcome.details)));
     } else {
-        logger::error(
-            QStringLiteral("%1: %2: %3").arg(event.target, outcome.reason, outcome.details));
+        logger::error(u"%1: %2"_s.arg(target, withDetails(outcome.reason, outcome.details)));
     }
-}
-
-void EventLog::log(const events::RetryPlanned& event)
-{
-    logger::info(QStringLiteral("%1: next try in %2 s").arg(event.target, seconds(event.delay)));
 }
 
 QString whatToDoAboutRefusal(const TargetOutcome& outcome)
@@ -148,46 +177,23 @@ QString whatToDoAboutRefusal(const TargetOutcome& outcome)
     }
 }
 
-void EventLog::log(const events::TargetHeld& event)
-{
-    if (event.outcome.heldUntilReload) {
-        logger::error(QStringLiteral("%1: no more tries until the configuration is reloaded "
-                                     "(systemctl reload, or SIGHUP)")
-                          .arg(event.target));
-        return;
-    }
-    logger::error(QStringLiteral("%1: the server refused the login; no more tries until the "
-                                 "configuration is reloaded, so that the account is not locked: "
-                                 "%2, then reload (systemctl reload, or SIGHUP)")
-                      .arg(event.target, whatToDoAboutRefusal(event.outcome)));
-}
-
 void EventLog::log(const events::OfflineSkipped& event)
 {
     logger::error(QStringLiteral("%1: the offline page was not published: the server refused the "
                                  "login earlier")
-                      .arg(event.target));
+                      .arg(event.target.text()));
 }
 
 void EventLog::log(const events::FailingInARow& event)
 {
-    logger::warning(
-        QStringLiteral("%1: failed %2 times in a row").arg(event.target).arg(event.failures));
+    logger::warning(QStringLiteral("%1: failed %2 times in a row")
+                        .arg(event.target.text())
+                        .arg(event.failures));
 }
 
 void EventLog::log(const events::WorksAgain& event)
 {
-    logger::info(QStringLiteral("%1: works again").arg(event.target));
-}
-
-void EventLog::log(const events::NotVerified& event)
-{
-    logger::warning(QStringLiteral("%1: %2").arg(event.target, event.note));
-}
-
-void EventLog::log(const events::VerifiedLater& event)
-{
-    logger::info(QStringLiteral("%1: the page is now seen where visitors look").arg(event.target));
+    logger::info(QStringLiteral("%1: works again").arg(event.target.text()));
 }
 
 void EventLog::log(const events::AddressNote& event)
@@ -197,7 +203,7 @@ void EventLog::log(const events::AddressNote& event)
 
 void EventLog::log(const events::RoundEnded& event)
 {
-    logger::debug(QStringLiteral("%1 of %2 targets current").arg(event.current).arg(event.total));
+    logger::debug(standingSummary(event.published.addresses(), event.counts));
 }
 
 void EventLog::log(const events::Alive&) {}
@@ -240,10 +246,10 @@ void EventLog::log(const events::Stopping& event)
 
 void EventLog::log(const events::Stopped& event)
 {
-    for (const QString& target : event.unfinished)
+    for (const TargetId& target : event.unfinished)
         logger::error(QStringLiteral("%1: the offline page did not get through within %2 s; "
                                      "stopping without it")
-                          .arg(target)
+                          .arg(target.text())
                           .arg(PublishEngine::kStopBound.count() / 1000));
     m_stopped(event.exitStatus);
 }

@@ -26,15 +26,11 @@ private:
     QString prefix(AddressFamily family) const;
     void log(const events::NoticesGathered& event);
     void log(const events::PageNotWritten& event);
-    void log(const events::UploadStarted& event);
-    void log(const events::UploadEnded& event);
-    void log(const events::RetryPlanned& event);
-    void log(const events::TargetHeld& event);
+    void log(const events::TargetChanged& event);
+    void log(const events::WorkEnded& event);
     void log(const events::OfflineSkipped& event);
     void log(const events::FailingInARow& event);
     void log(const events::WorksAgain& event);
-    void log(const events::NotVerified& event);
-    void log(const events::VerifiedLater& event);
     void log(const events::AddressNote& event);
     void log(const events::RoundEnded& event);
     void log(const events::Alive& event);

@@ -4,12 +4,28 @@
 
 namespace quendle::cli {
 
-QtEnginePlatform::QtEnginePlatform(QObject* parent) : QObject(parent) {}
+QtEnginePlatform::QtEnginePlatform(QObject* parent) : QObject(parent)
+{
+    m_pool.limit = kPoolSize;
+    for (const char* lane : {"address", "router"})
+        m_ownThreads[QString::fromLatin1(lane)];
+}
 
 QtEnginePlatform::~QtEnginePlatform()
 {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_pool.wake.notify_all();
+    for (auto& [lane, workers] : m_ownThreads)
+        workers.wake.notify_all();
     // The workers end first: their last continuations are queued to this object.
-    m_workers.clear();
+    for (std::thread& thread : m_pool.threads)
+        thread.join();
+    for (auto& [lane, workers] : m_ownThreads)
+        for (std::thread& thread : workers.threads)
+            thread.join();
 }
 
 EnginePlatform::TimePoint QtEnginePlatform::now() const
@@ -44,23 +60,67 @@ void QtEnginePlatform::cancelTimer(TimerId id)
     m_timers.erase(found);
 }
 
+QtEnginePlatform::Workers& QtEnginePlatform::workersOf(const QString& lane)
+{
+    const auto own = m_ownThreads.find(lane);
+    return own != m_ownThreads.end() ? own->second : m_pool;
+}
+
 void QtEnginePlatform::run(const QString& lane, std::function<Continuation()> work)
 {
-    auto& worker = m_workers[lane];
-    if (!worker)
-        worker = std::make_unique<SerialWorker>();
-    worker->post([this, work = std::move(work)] {
+    const std::lock_guard lock(m_mutex);
+    if (m_ending)
+        return;
+    Lane& queue = m_lanes[lane];
+    queue.jobs.push_back([this, work = std::move(work)] {
         Continuation next = work();
         QMetaObject::invokeMethod(this, std::move(next), Qt::QueuedConnection);
     });
+    if (queue.running || queue.jobs.size() > 1)
+        return; // the lane's worker takes it after the jobs before it
+    Workers& workers = workersOf(lane);
+    workers.ready.push_back(lane);
+    // A thread is started only when every one there is busy, up to the group's limit.
+    if (workers.idle == 0 && workers.threads.size() < workers.limit)
+        workers.threads.emplace_back([this, &workers] { this->work(workers); });
+    else
+        workers.wake.notify_one();
+}
+
+void QtEnginePlatform::work(Workers& workers)
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++workers.idle;
+        workers.wake.wait(lock, [&] { return m_ending || !workers.ready.empty(); });
+        --workers.idle;
+        if (workers.ready.empty())
+            return; // ending, and every job queued before has run
+        const QString lane = workers.ready.front();
+        workers.ready.pop_front();
+        Lane& queue = m_lanes[lane];
+        std::function<void()> job = std::move(queue.jobs.front());
+        queue.jobs.pop_front();
+        queue.running = true;
+        lock.unlock();
+        job();
+        lock.lock();
+        queue.running = false;
+        if (!queue.jobs.empty()) {
+            // The lane's next job waits behind the lanes that were ready before it.
+            workers.ready.push_back(lane);
+            if (workers.idle > 0)
+                workers.wake.notify_one();
+        } else {
+            m_lanes.erase(lane);
+        }
+    }
 }
 
 bool QtEnginePlatform::workStillRunning() const
 {
-    for (const auto& [lane, worker] : m_workers)
-        if (worker->busy())
-            return true;
-    return false;
+    const std::lock_guard lock(m_mutex);
+    return !m_lanes.empty(); // a lane lives while it has a job running or waiting
 }
 
 } // namespace quendle::cli

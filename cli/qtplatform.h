@@ -1,25 +1,33 @@
 #pragma once
 
-#include "cli/serialworker.h"
 #include "service/engineplatform.h"
 
 #include <QObject>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
-#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 class QTimer;
 
 namespace quendle::cli {
 
 // The engine's time and threads in the program: steady time, timers on the main event loop, and
-// a worker thread per lane (one for address checks, one for the router, one per target).
+// a fixed pool of worker threads shared by every lane. The jobs of one lane run one after another,
+// in order; lanes run side by side, so a job that blocks (a server that does not answer, until the
+// transfer's own bounds end it) holds up only its own lane. The address checks and the router have
+// a thread each, so that uploads that hang never delay noticing a new address.
 class QtEnginePlatform : public QObject, public EnginePlatform
 {
     Q_OBJECT
 public:
+    static constexpr int kPoolSize = 8;
+
     explicit QtEnginePlatform(QObject* parent = nullptr);
-    // Ends every worker, waiting for the job it runs.
+    // Runs the jobs still queued, then ends every worker.
     ~QtEnginePlatform() override;
 
     TimePoint now() const override;
@@ -31,9 +39,32 @@ public:
     bool workStillRunning() const;
 
 private:
+    struct Lane
+    {
+        std::deque<std::function<void()>> jobs;
+        bool running = false; // a worker has taken this lane's front job
+    };
+    // One group of workers: the shared pool, or a lane's own thread.
+    struct Workers
+    {
+        std::deque<QString> ready; // lanes with a job and no worker, in the order they became so
+        std::vector<std::thread> threads;
+        std::size_t limit = 1;
+        std::size_t idle = 0;
+        std::condition_variable wake;
+    };
+
+    Workers& workersOf(const QString& lane);
+    void work(Workers& workers);
+
     std::map<TimerId, QTimer*> m_timers;
     TimerId m_lastTimer = 0;
-    std::map<QString, std::unique_ptr<SerialWorker>> m_workers;
+
+    mutable std::mutex m_mutex;
+    std::map<QString, Lane> m_lanes;
+    Workers m_pool;
+    std::map<QString, Workers> m_ownThreads; // "address", "router"
+    bool m_ending = false;
 };
 
 } // namespace quendle::cli

@@ -23,9 +23,9 @@ QString familyKey(AddressFamily family)
 } // namespace
 
 WatchServices::WatchServices(const PublisherSettings& settings, EnginePlatform& platform,
-                             const QString& statePath)
+                             const QString& statePath, std::function<EngineSnapshot()> snapshot)
     : m_settings(settings), m_platform(platform), m_statePath(statePath),
-      m_state(stateOfThisProcess(now()))
+      m_snapshot(std::move(snapshot)), m_state(stateOfThisProcess(now()))
 {
     reloaded(settings);
     QObject::connect(&m_hooks, &HookRunner::logLine, [](const QString& line, bool problem) {
@@ -44,42 +44,40 @@ void WatchServices::reloading()
 void WatchServices::reloaded(const PublisherSettings& settings)
 {
     m_settings = settings;
-    // The targets of the new configuration, each keeping what is known of it.
-    QList<PublisherState::Target> targets;
-    QStringList names;
-    for (const TargetSettings& page : settings.targets)
-        names << page.name;
-    for (const DnsTargetSettings& name : settings.dnsTargets)
-        names << name.name;
-    for (const QString& name : names) {
-        PublisherState::Target kept;
-        kept.name = name;
-        for (const PublisherState::Target& known : m_state.targets)
-            if (known.name == name)
-                kept = known;
-        targets << kept;
-    }
-    m_state.targets = targets;
     if (m_ready)
         systemd::ready();
+    takeSnapshot();
     writeState();
 }
 
 void WatchServices::report(const EngineEvent& event)
 {
+    if (std::holds_alternative<events::Alive>(event)) {
+        systemd::watchdog();
+        return;
+    }
+    takeSnapshot();
     std::visit([this](const auto& particular) { take(particular); }, event);
-    if (!std::holds_alternative<events::Alive>(event))
-        writeState();
+    writeState();
 }
 
-PublisherState::Target& WatchServices::target(const QString& name)
+void WatchServices::takeSnapshot()
 {
-    for (PublisherState::Target& known : m_state.targets)
-        if (known.name == name)
-            return known;
-    // A target a reload removed, finishing its last upload: not shown any more.
-    m_gone = PublisherState::Target{};
-    return m_gone;
+    // The engine keeps steady time; the state file is read by people, in UTC.
+    const auto steadyNow = m_platform.now();
+    const QDateTime utcNow = now();
+    const auto utc = [&](const std::optional<EnginePlatform::TimePoint>& time) {
+        if (!time)
+            return QDateTime();
+        return utcNow.addMSecs(
+            std::chrono::duration_cast<std::chrono::milliseconds>(*time - steadyNow).count());
+    };
+    m_state.targets.clear();
+    for (const TargetStanding& target : m_snapshot().targets)
+        // The state file is read by another process, which cannot know the secrets to hide.
+        m_state.targets.append({target.id.kind, target.id.name, target.standing,
+                                redactSecrets(target.reason), utc(target.lastAttempt),
+                                utc(target.nextTry)});
 }
 
 void WatchServices::take(const events::AddressFound& event)
@@ -110,78 +108,23 @@ void WatchServices::take(const events::FamilyNotPublished& event)
             known = {known.family, {}, {}, now()};
 }
 
-void WatchServices::take(const events::UploadStarted& event)
-{
-    PublisherState::Target& known = target(event.target);
-    known.lastAttempt = now();
-    known.nextRetry = {};
-}
-
-void WatchServices::take(const events::UploadEnded& event)
-{
-    if (event.offline)
-        return;
-    PublisherState::Target& known = target(event.target);
-    const TargetOutcome& outcome = event.outcome;
-    known.result = outcome.ok ? PublisherState::Result::Uploaded : PublisherState::Result::Failed;
-    // The state file is read by another process, which cannot know the secrets to hide.
-    known.reason = outcome.ok ? QString() : redactSecrets(outcome.reason);
-    switch (outcome.check) {
-    case TargetOutcome::Check::None:
-        known.verification = PublisherState::Verification::NotChecked;
-        break;
-    case TargetOutcome::Check::Verified:
-        known.verification = PublisherState::Verification::Verified;
-        break;
-    case TargetOutcome::Check::NotVerified:
-        known.verification = PublisherState::Verification::Unverified;
-        known.reason = redactSecrets(outcome.checkNote);
-        break;
-    }
-}
-
-void WatchServices::take(const events::RetryPlanned& event)
-{
-    target(event.target).nextRetry = now().addMSecs(event.delay.count());
-}
-
-void WatchServices::take(const events::TargetHeld& event)
-{
-    PublisherState::Target& known = target(event.target);
-    known.reason = QStringLiteral("the server refused the login; waiting for a reload");
-    known.nextRetry = {};
-}
-
 void WatchServices::take(const events::FailingInARow& event)
 {
     const QString reason = redactSecrets(event.reason);
-    m_hooks.run(m_settings.hooks.onFailure, HookRunner::failureEnvironment(event.target, reason));
-    notify(targetFailingMessage(event.target, event.failures, reason));
+    m_hooks.run(m_settings.hooks.onFailure,
+                HookRunner::failureEnvironment(event.target.text(), reason));
+    notify(targetFailingMessage(event.target.text(), event.failures, reason));
 }
 
 void WatchServices::take(const events::WorksAgain& event)
 {
-    notify(targetWorksAgainMessage(event.target));
-}
-
-void WatchServices::take(const events::NotVerified& event)
-{
-    PublisherState::Target& known = target(event.target);
-    known.verification = PublisherState::Verification::Unverified;
-    known.reason = redactSecrets(event.note);
-}
-
-void WatchServices::take(const events::VerifiedLater& event)
-{
-    PublisherState::Target& known = target(event.target);
-    known.verification = PublisherState::Verification::Verified;
-    known.reason.clear();
+    notify(targetWorksAgainMessage(event.target.text()));
 }
 
 void WatchServices::take(const events::RoundEnded&)
 {
     becomeReady();
-    systemd::status(roundSummary(m_state));
+    systemd::status(m_snapshot().summary());
 }
 
 void WatchServices::take(const events::PageNotWritten&)
@@ -194,7 +137,7 @@ void WatchServices::take(const events::AddressNotFound&)
 {
     // A round that found nothing to publish is a round too: the service is up and says why.
     becomeReady();
-    systemd::status(roundSummary(m_state));
+    systemd::status(m_snapshot().summary());
 }
 
 void WatchServices::take(const events::PortsNoted& event)
@@ -220,11 +163,6 @@ void WatchServices::take(const events::PortsNoted& event)
 void WatchServices::take(const events::Stopping&)
 {
     systemd::stopping();
-}
-
-void WatchServices::take(const events::Alive&)
-{
-    systemd::watchdog();
 }
 
 void WatchServices::becomeReady()

@@ -3,6 +3,7 @@
 #include "cli/hookrunner.h"
 #include "service/engineevents.h"
 #include "service/engineplatform.h"
+#include "service/publishengine.h"
 #include "service/publishersettings.h"
 #include "service/publisherstate.h"
 
@@ -14,8 +15,10 @@ namespace quendle::cli {
 class WatchServices : public EngineEvents
 {
 public:
+    // `snapshot` tells where the engine's targets stand: the state file and systemd's status
+    // line are written from it.
     WatchServices(const PublisherSettings& settings, EnginePlatform& platform,
-                  const QString& statePath);
+                  const QString& statePath, std::function<EngineSnapshot()> snapshot);
 
     // Before the engine takes a new configuration, and after.
     void reloading();
@@ -26,23 +29,17 @@ public:
 private:
     void take(const events::AddressFound& event);
     void take(const events::FamilyNotPublished& event);
-    void take(const events::UploadStarted& event);
-    void take(const events::UploadEnded& event);
-    void take(const events::RetryPlanned& event);
-    void take(const events::TargetHeld& event);
     void take(const events::FailingInARow& event);
     void take(const events::WorksAgain& event);
-    void take(const events::NotVerified& event);
-    void take(const events::VerifiedLater& event);
     void take(const events::RoundEnded& event);
     void take(const events::AddressNotFound& event);
     void take(const events::PageNotWritten& event);
     void take(const events::PortsNoted& event);
     void take(const events::Stopping& event);
-    void take(const events::Alive& event);
     template <typename Other> void take(const Other&) {}
 
-    PublisherState::Target& target(const QString& name);
+    // The state's targets as the engine's snapshot has them now.
+    void takeSnapshot();
     void becomeReady();
     void notify(const QString& line);
     void writeState();
@@ -50,8 +47,8 @@ private:
     PublisherSettings m_settings;
     EnginePlatform& m_platform;
     QString m_statePath;
+    std::function<EngineSnapshot()> m_snapshot;
     PublisherState m_state;
-    PublisherState::Target m_gone; // what is said of a target no longer configured
     HookRunner m_hooks;
     bool m_ready = false;
     QString m_stateProblem; // the last one logged

@@ -203,6 +203,15 @@ QString AddressRound::addressOf(AddressFamily family) const
     return {};
 }
 
+QStringList AddressRound::addresses() const
+{
+    QStringList found;
+    for (const FamilyAddress& family : families)
+        if (!family.address.isEmpty())
+            found << family.address;
+    return found;
+}
+
 AddressRound findAddresses(const PublisherSettings& settings, bool askAll,
                            const std::atomic<bool>* cancel)
 {

@@ -46,6 +46,8 @@ struct AddressRound
     bool any() const;
     // The address found for `family`; empty when none was, or the family is not configured.
     QString addressOf(AddressFamily family) const;
+    // Every family's address found, in the order of the families.
+    QStringList addresses() const;
 };
 
 // Finds each configured family's address on its own: the sources in their order, skipping those

@@ -3,8 +3,10 @@
 #include "address/router/portmapper.h"
 #include "service/addresslookup.h"
 #include "service/targetpublisher.h"
+#include "service/targetstanding.h"
 
 #include <chrono>
+#include <optional>
 #include <variant>
 
 // What the publishing engine reports. The front end turns each into log lines (and later status
@@ -43,57 +45,41 @@ struct PageNotWritten
 {
     QString reason;
 };
-struct UploadStarted
+// A target's standing changed, or its reason did: from the engine's one transition function.
+struct TargetChanged
 {
-    QString target;
+    TargetId target;
+    Standing before = Standing::Pending;
+    Standing after = Standing::Pending;
+    QString reason;
+    std::optional<std::chrono::milliseconds> nextTryIn; // for Failed: when it is tried again
+    std::optional<TargetOutcome> cause;                 // the outcome that brought the change
+    bool offline = false;                               // the way out's offline page
 };
-// An upload ended, of the online page or (`offline`) of the offline page on the way out.
-struct UploadEnded
+// A try ended, of the online page or (`offline`) of the offline page on the way out: what it did,
+// for the log.
+struct WorkEnded
 {
-    QString target;
+    TargetId target;
     TargetOutcome outcome;
     bool offline = false;
-};
-struct RetryPlanned
-{
-    QString target;
-    std::chrono::milliseconds delay;
-};
-// The server refused the login: the target is not tried again until the configuration is
-// reloaded, so that a wrong password does not lock the account.
-struct TargetHeld
-{
-    QString target;
-    TargetOutcome outcome;
 };
 // A held target was not sent the offline page.
 struct OfflineSkipped
 {
-    QString target;
+    TargetId target;
 };
 // A target failed this many times in a row: three, said once a streak.
 struct FailingInARow
 {
-    QString target;
+    TargetId target;
     QString reason;
     int failures = 0;
 };
 // A target that was failing in a row took the page again.
 struct WorksAgain
 {
-    QString target;
-};
-// The page went up, but the address visitors use still shows something else (`note`); the engine
-// looks again later.
-struct NotVerified
-{
-    QString target;
-    QString note;
-};
-// A later look found the page that was published.
-struct VerifiedLater
-{
-    QString target;
+    TargetId target;
 };
 // Something about the addresses worth saying once (another NAT in the way, a temporary address
 // replaced by a stable one).
@@ -102,14 +88,11 @@ struct AddressNote
     AddressFamily family;
     QString text;
 };
-// Where the targets stand after a round of uploads, and again whenever that changes.
+// Where the targets stand after a round of uploads, and again whenever the counts change.
 struct RoundEnded
 {
     AddressRound published;
-    int current = 0;  // targets whose last upload worked
-    int verified = 0; // of those, the ones whose page was checked and found
-    int checked = 0;  // of those, the ones that check their page at all
-    int total = 0;
+    StandingCounts counts;
     bool first = false; // the first round since the start
 };
 // The engine's loop is alive (for a watchdog); comes every keepAlive() interval.
@@ -137,7 +120,7 @@ struct Stopping
 struct Stopped
 {
     int exitStatus = 0;
-    QStringList unfinished;
+    QList<TargetId> unfinished;
 };
 
 } // namespace quendle::events
@@ -147,11 +130,10 @@ namespace quendle {
 using EngineEvent =
     std::variant<events::AddressChecked, events::AddressFound, events::FamilyNotPublished,
                  events::AddressNotFound, events::NoticesGathered, events::PageNotWritten,
-                 events::UploadStarted, events::UploadEnded, events::RetryPlanned,
-                 events::TargetHeld, events::OfflineSkipped, events::FailingInARow,
-                 events::WorksAgain, events::NotVerified, events::VerifiedLater,
-                 events::AddressNote, events::RoundEnded, events::Alive, events::PortsNoted,
-                 events::Reloaded, events::ReloadRefused, events::Stopping, events::Stopped>;
+                 events::TargetChanged, events::WorkEnded, events::OfflineSkipped,
+                 events::FailingInARow, events::WorksAgain, events::AddressNote, events::RoundEnded,
+                 events::Alive, events::PortsNoted, events::Reloaded, events::ReloadRefused,
+                 events::Stopping, events::Stopped>;
 
 class EngineEvents
 {

@@ -6,36 +6,31 @@
 
 namespace quendle {
 
-// One target, its session and where it stands.
+// One target, its session and where it stands. `standing` and its reason change only through
+// PublishEngine::change().
 struct PublishEngine::Target
 {
-    Target(EnginePlatform& platform, const AnyTarget& settings,
+    Target(EnginePlatform& platform, const TargetId& id, const AnyTarget& settings,
            std::shared_ptr<TargetSession> session, const QString& lane)
         : settings(settings), session(std::move(session)), lane(lane), timer(platform),
           lookTimer(platform)
     {
+        standing.id = id;
     }
 
-    QString name() const
-    {
-        return std::visit([](const auto& particular) { return particular.name; }, settings);
-    }
+    const TargetId& id() const { return standing.id; }
+    bool busy() const { return standing.standing == Standing::Working; }
 
     AnyTarget settings;
-    std::shared_ptr<TargetSession> session; // used on the target's worker only
+    std::shared_ptr<TargetSession> session; // used on the target's lane only
     QString lane;
-    EngineTimer timer;    // the next refresh, retry, or upload held back by the spacing
-    bool busy = false;    // an upload runs
-    bool again = false;   // a newer page waits for the running upload
-    bool held = false;    // the login was refused: no upload until a reload
-    bool retired = false; // a reload removed or replaced it
-    bool done = false;    // `once`, or the way out: its upload has ended
-    int failures = 0;     // failed uploads in a row
-    std::optional<EnginePlatform::TimePoint> lastStart;
-    bool inRound = false; // the round of uploads under way waits for this one
-    bool current = false; // its last upload worked
-    TargetOutcome::Check check = TargetOutcome::Check::None; // of its last upload
+    TargetStanding standing;
+    EngineTimer timer;        // the next refresh, retry, or upload held back by the spacing
     EngineTimer lookTimer;    // the next look at a page not yet seen where visitors look
+    bool again = false;       // a newer page waits for the running upload
+    bool retired = false;     // a reload removed or replaced it; its last work may still run
+    bool inRound = false;     // the round of uploads under way waits for this one
+    int failuresInARow = 0;   // failed tries since the last success
     int looks = 0;            // looks since the upload
     PublishRequest published; // what its last upload sent, for the looks
 };

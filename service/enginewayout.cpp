@@ -58,13 +58,11 @@ void PublishEngine::lookAfterPorts()
 
 void PublishEngine::stop(const QString& why)
 {
-    if (m_stopping)
+    if (stopping())
         return;
-    m_stopping = true;
     if (m_mode == Mode::Idle) // `offline`: nothing ran before
         addTargets();
     m_mode = Mode::Stop;
-    m_failures = 0;
     m_cancelChecks->store(true);
     m_checkTimer.stop();
     m_noticeTimer.stop();
@@ -85,44 +83,43 @@ void PublishEngine::stop(const QString& why)
         });
         m_ports.reset();
     }
+    for (auto& entry : m_targets) {
+        entry.second->timer.stop();
+        entry.second->lookTimer.stop();
+    }
     if (const auto written = m_work.writeOfflinePage(m_settings); !written) {
         m_events.report(events::PageNotWritten{written.error()});
-        ++m_failures;
+        m_offlinePageFailed = true;
     } else {
         for (auto& entry : m_targets) {
             // A variable of its own, not a structured binding: the job below captures it.
             const std::shared_ptr<Target> target = entry.second;
-            target->timer.stop();
-            target->lookTimer.stop();
-            target->done = false;
-            if (!target->session->takesOfflinePage()) {
-                target->done = true;
-                continue;
-            }
-            if (target->held) {
-                m_events.report(events::OfflineSkipped{target->name()});
-                ++m_failures;
+            if (!target->session->takesOfflinePage())
+                continue; // a name keeps its record and its standing
+            if (target->standing.standing == Standing::Held) {
+                m_events.report(events::OfflineSkipped{target->id()});
                 continue;
             }
             ++m_stopPending;
+            change(*target, Standing::Working, {{}, {}, {}, true});
             const PublishRequest request{m_settings.page.file, m_published, true, m_platform.now()};
             run(target->lane, [this, target, session = target->session, request] {
                 const TargetOutcome outcome = session->publish(request);
                 session->logOut();
                 return [this, target, outcome] {
-                    target->done = true;
-                    m_events.report(events::UploadEnded{target->name(), outcome, true});
-                    m_failures += outcome.ok ? 0 : 1;
+                    m_events.report(events::WorkEnded{target->id(), outcome, true});
+                    change(*target, Standing::Stopped,
+                           {outcome.ok ? QString() : outcome.reason, {}, outcome, true});
                     stopTaskDone();
                 };
             });
         }
     }
     m_stopBound.start(kStopBound, [this] {
-        QStringList unfinished;
-        for (const auto& [key, target] : m_targets)
-            if (!target->done && !target->held)
-                unfinished << target->name();
+        QList<TargetId> unfinished;
+        for (const auto& [id, target] : m_targets)
+            if (target->busy())
+                unfinished << id;
         finish(1, unfinished);
     });
     // Never before returning: the caller may not be listening yet.
@@ -134,11 +131,18 @@ void PublishEngine::stop(const QString& why)
 
 void PublishEngine::stopTaskDone()
 {
-    if (--m_stopPending == 0)
-        finish(m_failures == 0 ? 0 : 1);
+    if (--m_stopPending > 0)
+        return;
+    // Every page target got the offline page, or the way out failed somewhere.
+    bool failed = m_offlinePageFailed;
+    for (const auto& [id, target] : m_targets)
+        if (target->session->takesOfflinePage())
+            failed = failed || target->standing.standing != Standing::Stopped ||
+                     !target->standing.reason.isEmpty();
+    finish(failed ? 1 : 0);
 }
 
-void PublishEngine::finish(int exitStatus, const QStringList& unfinished)
+void PublishEngine::finish(int exitStatus, const QList<TargetId>& unfinished)
 {
     if (m_finished)
         return;

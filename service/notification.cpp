@@ -64,12 +64,12 @@ QString addressChangedMessage(AddressFamily family, const QString& oldAddress,
 
 QString targetFailingMessage(const QString& target, int failures, const QString& reason)
 {
-    return u"target %1 failed %2 times in a row: %3"_s.arg(target).arg(failures).arg(reason);
+    return u"%1 failed %2 times in a row: %3"_s.arg(target).arg(failures).arg(reason);
 }
 
 QString targetWorksAgainMessage(const QString& target)
 {
-    return u"target %1 works again"_s.arg(target);
+    return u"%1 works again"_s.arg(target);
 }
 
 } // namespace quendle

@@ -74,12 +74,47 @@ QList<PublishEngine::AnyTarget> PublishEngine::configuredTargets() const
     return all;
 }
 
-QString PublishEngine::keyOf(const AnyTarget& settings)
+TargetId PublishEngine::idOf(const AnyTarget& settings)
 {
-    // A page and a DNS name may share a name: each kind has a key of its own.
+    // A page and a DNS name may share a name: each kind is a target of its own.
     if (const auto* name = std::get_if<DnsTargetSettings>(&settings))
-        return QStringLiteral("dns ") + name->name;
-    return QStringLiteral("target ") + std::get<TargetSettings>(settings).name;
+        return {TargetKind::Name, name->name};
+    return {TargetKind::Page, std::get<TargetSettings>(settings).name};
+}
+
+QString EngineSnapshot::summary() const
+{
+    return standingSummary(published.addresses(), counts());
+}
+
+EngineSnapshot PublishEngine::snapshot() const
+{
+    EngineSnapshot taken{m_published, {}};
+    for (const AnyTarget& settings : configuredTargets())
+        if (const auto found = m_targets.find(idOf(settings)); found != m_targets.end())
+            taken.targets << found->second->standing;
+    return taken;
+}
+
+void PublishEngine::change(Target& target, Standing to)
+{
+    change(target, to, Change{});
+}
+
+void PublishEngine::change(Target& target, Standing to, Change detail)
+{
+    TargetStanding& standing = target.standing;
+    const Standing before = standing.standing;
+    if (before == to && standing.reason == detail.reason && !detail.nextTryIn)
+        return;
+    const auto now = m_platform.now();
+    standing.standing = to;
+    standing.reason = detail.reason;
+    standing.nextTry = detail.nextTryIn ? std::optional(now + *detail.nextTryIn) : std::nullopt;
+    if (to == Standing::Working)
+        standing.lastAttempt = now;
+    m_events.report(events::TargetChanged{standing.id, before, to, detail.reason, detail.nextTryIn,
+                                          std::move(detail.cause), detail.offline});
 }
 
 void PublishEngine::addTargets()
@@ -90,14 +125,14 @@ void PublishEngine::addTargets()
 
 void PublishEngine::addTarget(const AnyTarget& settings)
 {
-    // One worker a target: a replaced one logs out before its successor's first upload.
-    const QString key = keyOf(settings);
-    const QString lane = key;
+    // One lane a target: its work stays in order, and a replaced one logs out before its
+    // successor's first upload.
+    const TargetId id = idOf(settings);
     const auto* name = std::get_if<DnsTargetSettings>(&settings);
-    m_targets[key] = std::make_shared<Target>(
-        m_platform, settings,
+    m_targets[id] = std::make_shared<Target>(
+        m_platform, id, settings,
         name ? m_work.openName(*name) : m_work.openTarget(std::get<TargetSettings>(settings)),
-        lane);
+        id.text());
 }
 
 void PublishEngine::retire(const std::shared_ptr<Target>& target)
@@ -123,7 +158,7 @@ void PublishEngine::addressNoticed()
 
 void PublishEngine::requestCheck(bool publishAnyway)
 {
-    if (m_stopping)
+    if (stopping())
         return;
     m_publishAnyway = m_publishAnyway || publishAnyway;
     if (m_checking) {
@@ -165,7 +200,7 @@ QString reasons(const AddressRound& round)
 void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
 {
     m_checking = false;
-    if (m_stopping)
+    if (stopping())
         return;
     m_events.report(events::AddressChecked{round});
     for (const FamilyAddress& found : round.families)
@@ -227,8 +262,8 @@ void PublishEngine::takeRound(const AddressRound& round, bool publishAnyway)
                 if (m_ports && round.addressOf(AddressFamily::Ipv6) != ipv6Before)
                     openPinholes();
                 m_roundOpen = true;
-                for (auto& [name, target] : m_targets) {
-                    target->inRound = !target->held;
+                for (auto& [id, target] : m_targets) {
+                    target->inRound = target->standing.standing != Standing::Held;
                     publishTo(target);
                 }
                 if (m_mode == Mode::Once)
@@ -251,27 +286,26 @@ std::function<void()> PublishEngine::publishLater(const std::shared_ptr<Target>&
 
 void PublishEngine::publishTo(const std::shared_ptr<Target>& target)
 {
-    if (m_stopping || target->held || target->retired)
+    if (stopping() || target->standing.standing == Standing::Held || target->retired)
         return;
-    if (target->busy) {
+    if (target->busy()) {
         target->again = true;
         return;
     }
     const auto now = m_platform.now();
-    if (m_mode == Mode::Watch && target->lastStart && now < *target->lastStart + kUploadSpacing) {
+    const auto& lastStart = target->standing.lastAttempt;
+    if (m_mode == Mode::Watch && lastStart && now < *lastStart + kUploadSpacing) {
         // A flapping address: the page waits for the spacing, and it is the newest page then.
         const auto wait =
-            std::chrono::duration_cast<milliseconds>(*target->lastStart + kUploadSpacing - now);
+            std::chrono::duration_cast<milliseconds>(*lastStart + kUploadSpacing - now);
         target->timer.start(wait, publishLater(target));
         return;
     }
     target->timer.stop();
     target->lookTimer.stop();
     target->again = false;
-    target->busy = true;
-    target->lastStart = now;
     target->published = {m_settings.page.file, m_published, false, now};
-    m_events.report(events::UploadStarted{target->name()});
+    change(*target, Standing::Working);
     run(target->lane, [this, target, session = target->session, request = target->published] {
         const TargetOutcome outcome = session->publish(request);
         return [this, target, outcome] { takeOutcome(target, outcome); };
@@ -280,48 +314,57 @@ void PublishEngine::publishTo(const std::shared_ptr<Target>& target)
 
 void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome)
 {
-    target->busy = false;
-    m_events.report(events::UploadEnded{target->name(), outcome, false});
-    if (m_stopping || target->retired)
+    m_events.report(events::WorkEnded{target->id(), outcome, false});
+    // On the way out the offline page follows on the same lane; a retired target is no more.
+    if (stopping() || target->retired)
         return;
-    const int before = target->failures;
-    target->failures = outcome.ok ? 0 : before + 1;
-    target->current = outcome.ok;
-    target->check = outcome.check;
+    const int before = target->failuresInARow;
+    target->failuresInARow = outcome.ok ? 0 : before + 1;
     if (outcome.ok && before >= kFailingInARow)
-        m_events.report(events::WorksAgain{target->name()});
-    if (target->failures == kFailingInARow)
-        m_events.report(events::FailingInARow{target->name(), outcome.reason, target->failures});
-    if (outcome.ok && outcome.check == TargetOutcome::Check::NotVerified) {
-        m_events.report(events::NotVerified{target->name(), outcome.checkNote});
-        // `once` says so and ends; watch looks again.
-        target->looks = 0;
-        if (m_mode == Mode::Watch)
-            lookLater(target);
-    }
-    target->held = outcome.refused() && m_mode == Mode::Watch;
-    if (target->held)
-        m_events.report(events::TargetHeld{target->name(), outcome});
+        m_events.report(events::WorksAgain{target->id()});
+    if (target->failuresInARow == kFailingInARow)
+        m_events.report(
+            events::FailingInARow{target->id(), outcome.reason, target->failuresInARow});
     target->inRound = false;
-    reportStanding();
+    const bool unseen = outcome.ok && outcome.check == TargetOutcome::Check::NotVerified;
+
     if (m_mode == Mode::Once) {
-        target->done = true;
-        m_failures += outcome.ok && outcome.check != TargetOutcome::Check::NotVerified ? 0 : 1;
+        // One try each: a refused login is a failure like another, and nobody looks again.
+        if (outcome.ok)
+            change(*target, unseen ? Standing::Unverified : Standing::Current,
+                   {unseen ? outcome.checkNote : QString(), {}, outcome});
+        else
+            change(*target, Standing::Failed, {outcome.reason, {}, outcome});
+        reportStanding();
         return finishOnceIfDone();
     }
-    if (target->held)
-        return;
-    if (target->again)
-        return publishTo(target);
-    if (!outcome.ok) {
-        const milliseconds delay = std::max<milliseconds>(
-            retryDelay(target->failures, m_settings.refreshMinutes), outcome.retryNotBefore);
-        m_events.report(events::RetryPlanned{target->name(), delay});
-        target->timer.start(delay, publishLater(target));
-    } else if (const milliseconds refresh = refreshInterval(m_settings.refreshMinutes);
-               refresh.count()) {
-        target->timer.start(refresh, publishLater(target));
+    if (!outcome.ok && outcome.refused()) {
+        change(*target, Standing::Held, {outcome.reason, {}, outcome});
+        return reportStanding();
     }
+    if (outcome.ok) {
+        change(*target, unseen ? Standing::Unverified : Standing::Current,
+               {unseen ? outcome.checkNote : QString(), {}, outcome});
+        if (unseen) {
+            target->looks = 0;
+            lookLater(target);
+        }
+        if (target->again)
+            publishTo(target);
+        else if (const milliseconds refresh = refreshInterval(m_settings.refreshMinutes);
+                 refresh.count())
+            target->timer.start(refresh, publishLater(target));
+    } else if (target->again) {
+        // A newer page waits: it goes now (or when the spacing allows), not after the back-off.
+        change(*target, Standing::Failed, {outcome.reason, {}, outcome});
+        publishTo(target);
+    } else {
+        const milliseconds delay = std::max<milliseconds>(
+            retryDelay(target->failuresInARow, m_settings.refreshMinutes), outcome.retryNotBefore);
+        change(*target, Standing::Failed, {outcome.reason, delay, outcome});
+        target->timer.start(delay, publishLater(target));
+    }
+    reportStanding();
 }
 
 void PublishEngine::lookLater(const std::shared_ptr<Target>& target)
@@ -330,7 +373,7 @@ void PublishEngine::lookLater(const std::shared_ptr<Target>& target)
     const milliseconds wait = target->looks == 0 ? kFirstLook : kLastLook - kFirstLook;
     target->lookTimer.start(wait, [this, weak = std::weak_ptr<Target>(target)] {
         const auto target = weak.lock();
-        if (!target || m_stopping || target->retired || target->busy)
+        if (!target || stopping() || target->retired || target->busy())
             return;
         ++target->looks;
         run(target->lane, [this, target, session = target->session, request = target->published] {
@@ -342,65 +385,54 @@ void PublishEngine::lookLater(const std::shared_ptr<Target>& target)
 
 void PublishEngine::takeLook(const std::shared_ptr<Target>& target, const TargetOutcome& outcome)
 {
-    if (m_stopping || target->retired || target->busy || target->lookTimer.active())
+    if (stopping() || target->retired || target->standing.standing != Standing::Unverified ||
+        target->lookTimer.active())
         return; // a newer upload took over
     if (outcome.check == TargetOutcome::Check::Verified) {
-        target->check = outcome.check;
-        m_events.report(events::VerifiedLater{target->name()});
+        change(*target, Standing::Current, {{}, {}, outcome});
         reportStanding();
     } else if (target->looks < 2) {
-        return lookLater(target);
+        lookLater(target);
     } else {
-        m_events.report(events::NotVerified{target->name(), outcome.checkNote});
+        change(*target, Standing::Unverified, {outcome.checkNote, {}, outcome});
     }
 }
 
 void PublishEngine::reportStanding()
 {
-    int waiting = 0;
-    events::RoundEnded standing{m_published, 0, 0, 0, static_cast<int>(m_targets.size()), false};
-    for (const auto& [name, target] : m_targets) {
-        waiting += target->inRound ? 1 : 0;
-        if (!target->current)
-            continue;
-        ++standing.current;
-        standing.checked += target->check != TargetOutcome::Check::None ? 1 : 0;
-        standing.verified += target->check == TargetOutcome::Check::Verified ? 1 : 0;
-    }
-    const bool roundEnded = m_roundOpen && waiting == 0;
-    if (waiting > 0)
-        return;
-    const std::array<int, 4> summary{standing.current, standing.verified, standing.checked,
-                                     standing.total};
-    if (!roundEnded && summary == m_lastStanding)
+    for (const auto& [id, target] : m_targets)
+        if (target->inRound)
+            return;
+    const EngineSnapshot now = snapshot();
+    const StandingCounts counts = now.counts();
+    if (!m_roundOpen && m_lastCounts == counts)
         return;
     m_roundOpen = false;
-    m_lastStanding = summary;
-    standing.first = !m_reportedRound;
+    m_lastCounts = counts;
+    m_events.report(events::RoundEnded{m_published, counts, !m_reportedRound});
     m_reportedRound = true;
-    m_events.report(standing);
 }
 
 void PublishEngine::keepAlive(milliseconds interval)
 {
     m_aliveTimer.start(interval, [this, interval] {
         m_events.report(events::Alive{});
-        if (!m_stopping)
+        if (!stopping())
             keepAlive(interval);
     });
 }
 
 void PublishEngine::finishOnceIfDone()
 {
-    for (const auto& [name, target] : m_targets)
-        if (!target->done)
+    for (const auto& [id, target] : m_targets)
+        if (target->inRound || target->busy())
             return;
-    finish(m_failures == 0 ? 0 : 1);
+    finish(snapshot().counts().allCurrent() ? 0 : 1);
 }
 
 void PublishEngine::reload(const std::variant<PublisherSettings, ConfigErrors>& read)
 {
-    if (m_stopping || m_mode != Mode::Watch)
+    if (m_mode != Mode::Watch)
         return;
     if (const auto* errors = std::get_if<ConfigErrors>(&read)) {
         m_events.report(events::ReloadRefused{errors->messages});
@@ -410,19 +442,20 @@ void PublishEngine::reload(const std::variant<PublisherSettings, ConfigErrors>& 
     m_events.report(events::Reloaded{m_settings.configFile});
 
     // A target whose settings did not change keeps its login; a held one is tried again.
-    std::map<QString, std::shared_ptr<Target>> old;
+    std::map<TargetId, std::shared_ptr<Target>> old;
     old.swap(m_targets);
     for (const AnyTarget& settings : configuredTargets()) {
-        const auto kept = old.find(keyOf(settings));
+        const auto kept = old.find(idOf(settings));
         if (kept != old.end() && kept->second->settings == settings) {
-            kept->second->held = false;
+            if (kept->second->standing.standing == Standing::Held)
+                change(*kept->second, Standing::Pending);
             m_targets[kept->first] = std::move(kept->second);
             old.erase(kept);
         } else {
             addTarget(settings);
         }
     }
-    for (auto& [name, target] : old)
+    for (auto& [id, target] : old)
         retire(target);
 
     keepPorts(m_settings.router);

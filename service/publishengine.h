@@ -4,15 +4,27 @@
 #include "service/engineevents.h"
 #include "service/engineplatform.h"
 #include "service/enginework.h"
+#include "service/targetstanding.h"
 
 #include <QSet>
 
-#include <array>
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace quendle {
+
+// Where every target stands, as the state file and systemd's status line are written from.
+struct EngineSnapshot
+{
+    AddressRound published;        // what the page links to, or is about to
+    QList<TargetStanding> targets; // in the order of the configuration
+
+    StandingCounts counts() const { return StandingCounts::of(targets); }
+    // "203.0.113.7: 2 of 2 pages, 1 of 1 names current"
+    QString summary() const;
+};
 
 // Every decision of the publisher: when to ask the sources, how the kernel's notices of a burst
 // of changes are gathered, when each target gets the page, when a failed one is tried again, what
@@ -61,15 +73,28 @@ public:
     void reload(const std::variant<PublisherSettings, ConfigErrors>& read);
 
     const PublisherSettings& settings() const { return m_settings; }
-    bool stopping() const { return m_stopping; }
+    bool stopping() const { return m_mode == Mode::Stop; }
+    // Where every configured target stands now.
+    EngineSnapshot snapshot() const;
 
 private:
     struct Target;
     enum class Mode { Idle, Watch, Once, Stop };
     using AnyTarget = std::variant<TargetSettings, DnsTargetSettings>;
+    // What comes with a change of standing besides the new standing itself.
+    struct Change
+    {
+        QString reason;
+        std::optional<std::chrono::milliseconds> nextTryIn;
+        std::optional<TargetOutcome> cause;
+        bool offline = false;
+    };
 
     QList<AnyTarget> configuredTargets() const;
-    static QString keyOf(const AnyTarget& settings);
+    static TargetId idOf(const AnyTarget& settings);
+    // The one place a target's standing changes: says so with TargetChanged.
+    void change(Target& target, Standing to, Change detail);
+    void change(Target& target, Standing to);
     void addTargets();
     void addTarget(const AnyTarget& settings);
     void retire(const std::shared_ptr<Target>& target);
@@ -87,7 +112,7 @@ private:
     void openPinholes();
     void stopTaskDone();
     void finishOnceIfDone();
-    void finish(int exitStatus, const QStringList& unfinished = {});
+    void finish(int exitStatus, const QList<TargetId>& unfinished = {});
     std::chrono::milliseconds checkInterval() const;
     // Runs `work` on `lane`; its continuation is dropped once this engine is gone.
     void run(const QString& lane, std::function<EnginePlatform::Continuation()> work);
@@ -99,7 +124,7 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     Mode m_mode = Mode::Idle;
 
-    std::map<QString, std::shared_ptr<Target>> m_targets;
+    std::map<TargetId, std::shared_ptr<Target>> m_targets;
 
     std::shared_ptr<std::atomic<bool>> m_cancelChecks = std::make_shared<std::atomic<bool>>(false);
     bool m_checking = false;
@@ -112,7 +137,7 @@ private:
     std::map<AddressFamily, QString> m_unpublishedReasons; // the last said, per family
     bool m_roundOpen = false;     // a round of uploads waits for some targets
     bool m_reportedRound = false; // the first round has ended
-    std::array<int, 4> m_lastStanding{-1, -1, -1, -1};
+    std::optional<StandingCounts> m_lastCounts;
     EngineTimer m_checkTimer;
     EngineTimer m_noticeTimer;
 
@@ -122,9 +147,8 @@ private:
     EngineTimer m_portTimer;
     EngineTimer m_aliveTimer;
 
-    bool m_stopping = false;
     int m_stopPending = 0;
-    int m_failures = 0; // of the offline page, or of the round of `once`
+    bool m_offlinePageFailed = false; // the offline page file could not be written
     EngineTimer m_stopBound;
     bool m_finished = false;
 };

@@ -18,7 +18,8 @@ namespace {
 
 using namespace Qt::Literals::StringLiterals;
 
-constexpr int kFormat = 1;
+// 2: a target row has its kind and standing.
+constexpr int kFormat = 2;
 
 QJsonValue timeValue(const QDateTime& time)
 {
@@ -28,29 +29,6 @@ QJsonValue timeValue(const QDateTime& time)
 QDateTime timeFrom(const QJsonValue& value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODate);
-}
-
-const QString kResults[] = {u"pending"_s, u"uploaded"_s, u"failed"_s};
-
-QJsonValue verificationValue(PublisherState::Verification verification)
-{
-    switch (verification) {
-    case PublisherState::Verification::Verified:
-        return true;
-    case PublisherState::Verification::Unverified:
-        return false;
-    case PublisherState::Verification::NotChecked:
-        break;
-    }
-    return QJsonValue();
-}
-
-PublisherState::Verification verificationFrom(const QJsonValue& value)
-{
-    if (!value.isBool())
-        return PublisherState::Verification::NotChecked;
-    return value.toBool() ? PublisherState::Verification::Verified
-                          : PublisherState::Verification::Unverified;
 }
 
 } // namespace
@@ -113,12 +91,12 @@ QByteArray stateToJson(const PublisherState& state)
                                     {u"since"_s, timeValue(family.since)}});
     QJsonArray targets;
     for (const PublisherState::Target& target : state.targets)
-        targets.append(QJsonObject{{u"name"_s, target.name},
+        targets.append(QJsonObject{{u"kind"_s, kindWord(target.kind)},
+                                   {u"name"_s, target.name},
+                                   {u"standing"_s, standingWord(target.standing)},
                                    {u"last_attempt"_s, timeValue(target.lastAttempt)},
-                                   {u"result"_s, kResults[static_cast<int>(target.result)]},
                                    {u"reason"_s, target.reason},
-                                   {u"verified"_s, verificationValue(target.verification)},
-                                   {u"next_retry"_s, timeValue(target.nextRetry)},
+                                   {u"next_try"_s, timeValue(target.nextTry)},
                                    {u"current"_s, target.current()}});
     QJsonArray mappings;
     for (const PublisherState::Mapping& mapping : state.mappings)
@@ -160,15 +138,16 @@ std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
     for (const QJsonValue& value : root.value(u"targets"_s).toArray()) {
         const QJsonObject object = value.toObject();
         PublisherState::Target target;
+        const auto kind = kindNamed(object.value(u"kind"_s).toString());
+        const auto standing = standingNamed(object.value(u"standing"_s).toString());
+        if (!kind || !standing)
+            return u"not a state file: a target of no known kind or standing"_s;
+        target.kind = *kind;
         target.name = object.value(u"name"_s).toString();
+        target.standing = *standing;
         target.lastAttempt = timeFrom(object.value(u"last_attempt"_s));
-        const QString result = object.value(u"result"_s).toString();
-        for (int i = 0; i < 3; ++i)
-            if (result == kResults[i])
-                target.result = static_cast<PublisherState::Result>(i);
         target.reason = object.value(u"reason"_s).toString();
-        target.verification = verificationFrom(object.value(u"verified"_s));
-        target.nextRetry = timeFrom(object.value(u"next_retry"_s));
+        target.nextTry = timeFrom(object.value(u"next_try"_s));
         state.targets.append(target);
     }
     for (const QJsonValue& value : root.value(u"mappings"_s).toArray()) {

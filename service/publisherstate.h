@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/targetstanding.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -21,23 +23,18 @@ struct PublisherState
         QDateTime since; // when this address was first found
     };
 
-    enum class Result { Pending, Uploaded, Failed };
-    enum class Verification { NotChecked, Verified, Unverified };
-
+    // A target as the engine's snapshot last showed it.
     struct Target
     {
+        TargetKind kind = TargetKind::Page;
         QString name;
+        Standing standing = Standing::Pending;
+        QString reason; // why it failed, is held or not seen
         QDateTime lastAttempt;
-        Result result = Result::Pending;
-        QString reason; // why it failed or is not verified
-        Verification verification = Verification::NotChecked;
-        QDateTime nextRetry; // invalid: none planned
+        QDateTime nextTry; // invalid: none planned
 
-        // Holds the page that was last published, and visitors see it where that is checked.
-        bool current() const
-        {
-            return result == Result::Uploaded && verification != Verification::Unverified;
-        }
+        TargetId id() const { return {kind, name}; }
+        bool current() const { return standing == Standing::Current; }
     };
 
     struct Mapping

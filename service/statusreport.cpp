@@ -26,26 +26,48 @@ QString familyLabel(const QString& family)
 
 QString targetLine(const PublisherState::Target& target)
 {
-    using Result = PublisherState::Result;
-    using Verification = PublisherState::Verification;
-    QString line = u"target %1: "_s.arg(target.name);
-    if (target.result == Result::Pending)
-        line += u"not yet published"_s;
-    else
-        line += u"%1 %2"_s.arg(target.result == Result::Uploaded ? u"uploaded"_s : u"failed"_s,
-                               timeText(target.lastAttempt));
-    if (target.result == Result::Uploaded && target.verification == Verification::Verified)
-        line += u", verified"_s;
-    if (target.result == Result::Uploaded && target.verification == Verification::Unverified)
-        line += u", not verified"_s;
+    const bool page = target.kind == TargetKind::Page;
+    QString line = target.id().text() + u": "_s;
+    switch (target.standing) {
+    case Standing::Pending:
+        line += page ? u"not yet published"_s : u"not yet updated"_s;
+        break;
+    case Standing::Working:
+        line += page ? u"uploading"_s : u"updating"_s;
+        break;
+    case Standing::Current:
+        line += u"current, %1 %2"_s.arg(page ? u"uploaded"_s : u"checked"_s,
+                                        timeText(target.lastAttempt));
+        break;
+    case Standing::Unverified:
+        line += u"uploaded %1, not seen where visitors look"_s.arg(timeText(target.lastAttempt));
+        break;
+    case Standing::Failed:
+        line += u"failed %1"_s.arg(timeText(target.lastAttempt));
+        break;
+    case Standing::Held:
+        line += u"held until the configuration is reloaded"_s;
+        break;
+    case Standing::Stopped:
+        line += u"stopped"_s;
+        break;
+    }
     if (!target.reason.isEmpty())
         line += u": "_s + target.reason;
-    if (target.nextRetry.isValid())
-        line += u"; next try %1"_s.arg(timeText(target.nextRetry));
+    if (target.nextTry.isValid())
+        line += u"; next try %1"_s.arg(timeText(target.nextTry));
     return line;
 }
 
 } // namespace
+
+StandingCounts countsOf(const PublisherState& state)
+{
+    QList<TargetStanding> targets;
+    for (const PublisherState::Target& target : state.targets)
+        targets.append({target.id(), target.standing, {}, {}, {}});
+    return StandingCounts::of(targets);
+}
 
 QString roundSummary(const PublisherState& state)
 {
@@ -53,32 +75,7 @@ QString roundSummary(const PublisherState& state)
     for (const PublisherState::Family& family : state.families)
         if (!family.address.isEmpty())
             addresses << family.address;
-    qsizetype current = 0;
-    qsizetype verified = 0;
-    qsizetype unverified = 0;
-    for (const PublisherState::Target& target : state.targets) {
-        current += target.current() ? 1 : 0;
-        verified +=
-            target.current() && target.verification == PublisherState::Verification::Verified ? 1
-                                                                                              : 0;
-        unverified += target.result == PublisherState::Result::Uploaded &&
-                              target.verification == PublisherState::Verification::Unverified
-                          ? 1
-                          : 0;
-    }
-    const qsizetype total = state.targets.size();
-    QString line = addresses.isEmpty() ? u"no address found"_s
-                                       : u"%1 on %2 of %3 %4"_s.arg(addresses.join(u" and "_s))
-                                             .arg(current)
-                                             .arg(total)
-                                             .arg(total == 1 ? u"target"_s : u"targets"_s);
-    if (addresses.isEmpty())
-        return line;
-    if (unverified > 0)
-        line += u", %1 not verified"_s.arg(unverified);
-    else if (verified > 0)
-        line += u", verified"_s;
-    return line;
+    return standingSummary(addresses, countsOf(state));
 }
 
 QString statusText(const PublisherState& state, bool running)

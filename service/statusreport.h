@@ -4,8 +4,11 @@
 
 namespace quendle {
 
-// The one line that tells how a round of publishing went, as systemd shows it under the unit:
-// "203.0.113.7 on 2 of 2 targets, verified".
+// How many of the state's targets of each kind are current.
+StandingCounts countsOf(const PublisherState& state);
+
+// The one line that tells how publishing stands, as systemd shows it under the unit and the log
+// says it: "203.0.113.7: 2 of 2 pages, 1 of 1 names current".
 QString roundSummary(const PublisherState& state);
 
 // What `status` prints: whether watch runs, each address, each target, each port mapping; one

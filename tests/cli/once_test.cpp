@@ -45,8 +45,8 @@ TEST_F(OnceTest, OnceAndOfflinePublishTheWindowsPagesByteForByte)
     const QByteArray online = onlinePage("11.22.33.44", "me@example.org", defaultBanner());
     EXPECT_EQ(remotePage(server), online);
     EXPECT_EQ(readWholeFile(pagePath()), online);
-    EXPECT_TRUE(
-        once.err.contains("home: page uploaded (" + QString::number(online.size()) + " bytes, "))
+    EXPECT_TRUE(once.err.contains("page home: page uploaded (" + QString::number(online.size()) +
+                                  " bytes, "))
         << once.err.toStdString();
 
     const Run offline = run({"offline"});
@@ -141,7 +141,7 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
     writeConfig(webSource(), targetFor("home", server.host()) + name);
     const Run once = run({"--verbose", "once"});
     EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
-    EXPECT_TRUE(once.err.contains("name: home.example.test now holds 11.22.33.44 at " +
+    EXPECT_TRUE(once.err.contains("dns name: home.example.test now holds 11.22.33.44 at " +
                                   knot.server() + " ("))
         << once.err.toStdString();
     EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.44"});
@@ -161,9 +161,10 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
                     QByteArray(name).replace("key_name = quendle", "key_name = other"));
     const Run refused = run({"--verbose", "once"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(refused.err.contains("name: the server does not know key other with hmac-sha256 "
-                                     "(BADKEY): check key_name and key_algorithm: " +
-                                     knot.server() + " answered NOTAUTH, BADKEY\n"))
+    EXPECT_TRUE(
+        refused.err.contains("dns name: the server does not know key other with hmac-sha256 "
+                             "(BADKEY): check key_name and key_algorithm: " +
+                             knot.server() + " answered NOTAUTH, BADKEY\n"))
         << refused.err.toStdString();
     EXPECT_EQ(remotePage(server), onlinePage("11.22.33.45", "me@example.org", defaultBanner()));
     for (const QString& output : {once.err, once.out, address.out, address.err, refused.err})
@@ -271,14 +272,14 @@ TEST_F(OnceTest, AnUntrustedCertificateIsDescribedOnceWithHowToTrustItsAuthority
                                        "authority.\n\nSubject: CN=localhost\n"))
         << description.toStdString();
     const QString expected =
-        "home: Unable to connect to the specified host: " +
+        "page home: Unable to connect to the specified host: " +
         QString(description).replace("\n\n", "\n").replace("\n", "; ") +
         "; To trust the authority that issued it, start quendle-publish with SSL_CERT_FILE naming "
         "a PEM file that holds the authority's certificate, or SSL_CERT_DIR naming a folder of "
         "such files prepared with \"openssl rehash\" (for the service, with systemctl edit: "
         "Environment=SSL_CERT_FILE=...). Otherwise have the server's certificate fixed: issued "
         "for the name the host setting uses, by an authority the system trusts, and in date.";
-    const QStringList lines = once.err.split('\n').filter(" home: ");
+    const QStringList lines = once.err.split('\n').filter(" page home: ");
     ASSERT_EQ(lines.size(), 1) << once.err.toStdString();
     EXPECT_EQ(lines[0].mid(20).toStdString(), expected.toStdString()) << "after the time stamp";
     EXPECT_EQ(tls.loginCount(), 0);

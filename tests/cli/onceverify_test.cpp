@@ -30,13 +30,14 @@ TEST_F(PublisherFixture, OnceExitsOneWhileThePageVisitorsSeeIsStale)
     writeConfig(address, targetFor("home", ftp.host()) + "url = " + liveUrl + "\n", "");
     const Run verified = run({"once"});
     EXPECT_EQ(verified.exitCode, 0) << verified.err.toStdString();
-    EXPECT_TRUE(verified.err.contains(" home: verified at " + liveUrl + "\n"))
+    EXPECT_TRUE(verified.err.contains(" page home: verified at " + liveUrl + "\n"))
         << verified.err.toStdString();
 
     writeConfig(address, targetFor("home", ftp.host()) + "url = " + staleUrl + "\n", "");
     const Run unverified = run({"once"});
     EXPECT_EQ(unverified.exitCode, 1);
-    EXPECT_TRUE(unverified.err.contains(" home: uploaded to /www/quendle.htm, but " + staleUrl +
+    EXPECT_TRUE(unverified.err.contains(" page home: uploaded to /www/quendle.htm, but " +
+                                        staleUrl +
                                         " still links to 198.51.100.4: another folder, or a "
                                         "cache?\n"))
         << unverified.err.toStdString();

@@ -28,13 +28,13 @@ protected:
     // A watch that published to two targets; the second failed.
     static PublisherState twoTargets(PublisherState state)
     {
-        using Result = PublisherState::Result;
-        using Verification = PublisherState::Verification;
         state.written = at(15, 0, 7);
         state.families = {{"ipv4", "203.0.113.7", "interface", at(15, 0, 5)}};
-        state.targets = {{"home", at(15, 0, 6), Result::Uploaded, {}, Verification::Verified, {}},
-                         {"office", at(15, 0, 6), Result::Failed, "Login refused",
-                          Verification::NotChecked, at(15, 0, 36)}};
+        state.targets = {
+            {TargetKind::Page, "home", Standing::Current, {}, at(15, 0, 6), {}},
+            {TargetKind::Page, "office", Standing::Failed, "Login refused", at(15, 0, 6),
+             at(15, 0, 36)},
+        };
         state.mappings = {{"upnp", 80, at(16, 0, 0), {}}};
         return state;
     }
@@ -55,8 +55,8 @@ TEST_F(StatusTest, ARunningWatch)
     EXPECT_EQ(shown.out,
               QString("watch is running (pid %1), started 2026-12-07 15:00:00 UTC\n"
                       "IPv4 address 203.0.113.7 from interface, since 2026-12-07 15:00:05 UTC\n"
-                      "target home: uploaded 2026-12-07 15:00:06 UTC, verified\n"
-                      "target office: failed 2026-12-07 15:00:06 UTC: Login refused; next try "
+                      "page home: current, uploaded 2026-12-07 15:00:06 UTC\n"
+                      "page office: failed 2026-12-07 15:00:06 UTC: Login refused; next try "
                       "2026-12-07 15:00:36 UTC\n"
                       "port 80 forwarded by upnp, lease until 2026-12-07 16:00:00 UTC\n")
                   .arg(::getpid()));
@@ -69,14 +69,14 @@ TEST_F(StatusTest, ARunningWatch)
     EXPECT_EQ(root.value("watch_started").toString(), "2026-12-07T15:00:00Z");
     const QJsonArray targets = root.value("targets").toArray();
     ASSERT_EQ(targets.size(), 2);
-    EXPECT_EQ(targets[0].toObject(), QJsonObject({{"name", "home"},
+    EXPECT_EQ(targets[0].toObject(), QJsonObject({{"kind", "page"},
+                                                  {"name", "home"},
+                                                  {"standing", "current"},
                                                   {"last_attempt", "2026-12-07T15:00:06Z"},
-                                                  {"result", "uploaded"},
                                                   {"reason", ""},
-                                                  {"verified", true},
-                                                  {"next_retry", QJsonValue()},
+                                                  {"next_try", QJsonValue()},
                                                   {"current", true}}));
-    EXPECT_EQ(targets[1].toObject().value("next_retry").toString(), "2026-12-07T15:00:36Z");
+    EXPECT_EQ(targets[1].toObject().value("next_try").toString(), "2026-12-07T15:00:36Z");
     EXPECT_EQ(root.value("addresses").toArray()[0].toObject().value("source"), "interface");
     EXPECT_EQ(root.value("mappings").toArray()[0].toObject().value("lease_until"),
               "2026-12-07T16:00:00Z");
@@ -107,7 +107,7 @@ TEST_F(StatusTest, NoWatchRunning)
                   QString("no watch is running; its last state, written 2026-12-07 15:00:07 UTC "
                           "by pid %1:\n"
                           "IPv4 address 203.0.113.7 from interface, since 2026-12-07 15:00:05 UTC\n"
-                          "target home: uploaded 2026-12-07 15:00:06 UTC, verified\n"
+                          "page home: current, uploaded 2026-12-07 15:00:06 UTC\n"
                           "port 80 forwarded by upnp, lease until 2026-12-07 16:00:00 UTC\n")
                       .arg(state.pid));
         EXPECT_EQ(QJsonDocument::fromJson(status({"--json"}).out.toUtf8())["running"], false);

@@ -2,10 +2,13 @@
 #include "page/productsettings.h"
 #include "publisherfixture.h"
 #include "testhttpecho.h"
+#include "testknot.h"
 #include "testwebserver.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -74,7 +77,7 @@ TEST_F(WatchTest, FollowsTheAddressRefreshesOnOneLoginAndLeavesTheOfflinePage)
     EXPECT_EQ(remotePage(server), offlinePage("me@example.org"));
     EXPECT_EQ(readWholeFile(pagePath()), offlinePage("me@example.org"));
     EXPECT_EQ(server.quitCount(), 1);
-    EXPECT_TRUE(watchLog().contains("home: offline page published"));
+    EXPECT_TRUE(watchLog().contains("page home: offline page published"));
 }
 
 // Retries, failed checks and a server that never answers are the engine's decisions, tested in
@@ -163,9 +166,20 @@ TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+    // A page and a DNS name of one name: two targets, each counted in its kind.
+    TestKnot knot;
+    ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
+    QFile key(dir.filePath("tsig.key"));
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    key.write(knot.secret().toLatin1() + "\n");
+    key.close();
+    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     writeConfig(fastWebSource() + "[hooks]\non_change = " + hook.toUtf8() +
                     "\n[notify]\nurl = " + notified.url("/quendle").toUtf8() + "\n",
-                targetFor("home", server.host()));
+                targetFor("home", server.host()) +
+                    "[dns home]\nprotocol = rfc2136\nname = home.example.test\nserver = " +
+                    knot.server().toUtf8() +
+                    "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("NOTIFY_SOCKET", socketPath);
     environment.insert("WATCHDOG_USEC", "1000000");
@@ -185,15 +199,29 @@ TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
     EXPECT_EQ(readWholeFile(dir.filePath("changes")),
               "ipv4 >11.22.33.44\nipv4 11.22.33.44>11.22.33.45\n");
 
-    const Run status = run({"status", "--state", dir.filePath("state/quendle/state.json")});
+    const QString summary = "11.22.33.45: 1 of 1 pages, 1 of 1 names current";
+    ASSERT_TRUE(
+        waitFor([&] { return drained(datagrams.contains("STATUS=" + summary.toUtf8())); }, 10000))
+        << watchLog().toStdString();
+    EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.45"});
+    const QStringList state{"status", "--state", dir.filePath("state/quendle/state.json")};
+    const Run status = run(state);
     EXPECT_EQ(status.exitCode, 0) << status.out.toStdString() << status.err.toStdString();
-    EXPECT_TRUE(status.out.contains("11.22.33.45")) << status.out.toStdString();
+    EXPECT_EQ(
+        status.out.split('\n').filter(QRegularExpression("^(page|dns) home: current, ")).size(), 2)
+        << status.out.toStdString();
+    const QJsonArray targets =
+        QJsonDocument::fromJson(run(state + QStringList{"--json"}).out.toUtf8())["targets"]
+            .toArray();
+    ASSERT_EQ(targets.size(), 2);
+    for (const QJsonValue& target : targets)
+        EXPECT_TRUE(target["current"].toBool()) << target["kind"].toString().toStdString();
+    EXPECT_TRUE(watchLog().contains(summary)) << watchLog().toStdString();
     EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
 
     drained(true);
     ::close(socket);
     EXPECT_EQ(datagrams.count("READY=1"), 1);
-    EXPECT_TRUE(datagrams.contains("STATUS=11.22.33.45 on 1 of 1 target"));
     EXPECT_TRUE(datagrams.contains("WATCHDOG=1"));
     EXPECT_EQ(datagrams.last(), "STOPPING=1");
 }

@@ -42,6 +42,9 @@ void VirtualPlatform::startNext(const QString& name)
         if (name.contains(part))
             duration = taken;
     Continuation next = job();
+    for (const QString& part : m_holding)
+        if (name.contains(part))
+            return void(m_held[name] = std::move(next));
     if (!duration)
         return; // the lane never frees again
     startTimer(*duration, [this, name, next] {
@@ -49,6 +52,36 @@ void VirtualPlatform::startNext(const QString& name)
         next();
         startNext(name);
     });
+}
+
+void VirtualPlatform::hold(const QString& part)
+{
+    m_holding << part;
+}
+
+void VirtualPlatform::release(const QString& part)
+{
+    m_holding.removeAll(part);
+    for (auto held = m_held.begin(); held != m_held.end();) {
+        if (!held->first.contains(part)) {
+            ++held;
+            continue;
+        }
+        const QString name = held->first;
+        const Continuation next = std::move(held->second);
+        held = m_held.erase(held);
+        m_lanes[name].busy = false;
+        next();
+        startNext(name);
+    }
+}
+
+int VirtualPlatform::busyLanes() const
+{
+    int busy = 0;
+    for (const auto& [name, lane] : m_lanes)
+        busy += lane.busy ? 1 : 0;
+    return busy;
 }
 
 void VirtualPlatform::advance(milliseconds span)
@@ -76,6 +109,7 @@ public:
 
     TargetOutcome publish(const PublishRequest&) override
     {
+        m_work.tries.push_back({m_name, m_work.page, m_platform.now()});
         TargetOutcome outcome;
         outcome.ok = true;
         if (!m_loggedIn) {

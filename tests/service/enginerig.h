@@ -24,6 +24,13 @@ public:
     void setDuration(const QString& part, std::optional<std::chrono::milliseconds> duration);
     // Lets `span` pass, firing every timer and ending every job due meanwhile, in order.
     void advance(std::chrono::milliseconds span);
+    // The jobs of the lanes whose name contains `part` stay open, once started, until release():
+    // what happens while an upload is under way can then be written down step by step.
+    void hold(const QString& part);
+    // Ends every job held open on those lanes now, and holds no more.
+    void release(const QString& part);
+    // Lanes whose job is open (held or running) now.
+    int busyLanes() const;
 
 private:
     struct Lane
@@ -38,6 +45,8 @@ private:
     std::multimap<TimePoint, std::pair<TimerId, std::function<void()>>> m_timers;
     std::map<QString, Lane> m_lanes;
     std::map<QString, std::optional<std::chrono::milliseconds>> m_durations;
+    QStringList m_holding;
+    std::map<QString, Continuation> m_held; // by lane
 };
 
 // The world as a script: sources answer `address`, servers take pages (or fail as scripted), and
@@ -58,7 +67,8 @@ public:
     QString ipv6;                                    // when IPv6 is configured too
     QByteArray page;                                 // the page file: "online ADDRESS", "offline"
     bool pageWritable = true;
-    std::vector<Upload> uploads;
+    std::vector<Upload> uploads; // the pages that went up
+    std::vector<Upload> tries;   // every publish asked of a session, failed ones too
     std::map<QString, int> logins;
     std::map<QString, int> logouts;
     std::map<QString, std::deque<TargetOutcome>> failures; // the next uploads of a target fail so
@@ -85,7 +95,11 @@ private:
 class RecordedEvents : public EngineEvents
 {
 public:
-    void report(const EngineEvent& event) override { all.push_back(event); }
+    void report(const EngineEvent& event) override
+    {
+        all.push_back(event);
+        at.push_back(clock ? clock->now() : EnginePlatform::TimePoint{});
+    }
 
     template <typename Event> std::vector<Event> of() const
     {
@@ -97,6 +111,8 @@ public:
     }
 
     std::vector<EngineEvent> all;
+    std::vector<EnginePlatform::TimePoint> at; // when each came, once `clock` is set
+    const EnginePlatform* clock = nullptr;
 };
 
 TargetOutcome failedWith(TransferError error, const QString& reason = QStringLiteral("failed"));

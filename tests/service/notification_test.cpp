@@ -37,13 +37,13 @@ TEST(Notification, AServerErrorIsNotDelivered)
     ASSERT_TRUE(web.running()) << web.startError().toStdString();
     web.setPostAnswer(500, "broken\r\n\x1b[2J");
     const NotifyResult result =
-        sendNotification({web.url("/hook"), {}}, targetWorksAgainMessage("home"));
+        sendNotification({web.url("/hook"), {}}, targetWorksAgainMessage("page home"));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.status, 500);
     EXPECT_EQ(result.answer, "broken\\x0d\\x0a\\x1b[2J");
     EXPECT_EQ(result.error, "the server answered HTTP 500");
     ASSERT_EQ(web.requests().size(), 1);
-    EXPECT_EQ(web.requests()[0].value("body").toString(), "target home works again");
+    EXPECT_EQ(web.requests()[0].value("body").toString(), "page home works again");
     EXPECT_EQ(TestWebServer::header(web.requests()[0], "Authorization"), "");
 }
 
@@ -51,33 +51,29 @@ TEST(Notification, Messages)
 {
     EXPECT_EQ(addressChangedMessage(AddressFamily::Ipv6, "", "2001:db8::1"),
               "IPv6 address is 2001:db8::1");
-    EXPECT_EQ(targetFailingMessage("home", 3, "Login refused"),
-              "target home failed 3 times in a row: Login refused");
+    EXPECT_EQ(targetFailingMessage("dns home", 3, "Login refused"),
+              "dns home failed 3 times in a row: Login refused");
 }
 
-TEST(RoundSummary, CountsCurrentTargetsAndVerification)
+TEST(RoundSummary, CountsCurrentPagesAndNamesApart)
 {
-    using Result = PublisherState::Result;
-    using Verification = PublisherState::Verification;
-    const PublisherState::Target verified{"a", {}, Result::Uploaded, {}, Verification::Verified,
-                                          {}};
-    const PublisherState::Target unchecked{"b", {}, Result::Uploaded, {}, Verification::NotChecked,
-                                           {}};
-    const PublisherState::Target stale{"c", {}, Result::Uploaded, {}, Verification::Unverified, {}};
-    const PublisherState::Target failed{"d", {}, Result::Failed, {}, Verification::NotChecked, {}};
+    using Target = PublisherState::Target;
+    const Target current{TargetKind::Page, "a", Standing::Current, {}, {}, {}};
+    const Target unseen{TargetKind::Page, "b", Standing::Unverified, "still 81.2.69.1", {}, {}};
+    const Target failed{TargetKind::Page, "c", Standing::Failed, "Login refused", {}, {}};
+    const Target name{TargetKind::Name, "a", Standing::Current, {}, {}, {}};
     const PublisherState::Family v4{"ipv4", "203.0.113.7", "web", {}};
     const PublisherState::Family v6{"ipv6", "2001:db8::1", "interface", {}};
     struct Row
     {
         QList<PublisherState::Family> families;
-        QList<PublisherState::Target> targets;
+        QList<Target> targets;
         QString expected;
     };
     const Row rows[] = {
-        {{v4}, {verified, verified}, "203.0.113.7 on 2 of 2 targets, verified"},
-        {{v4}, {unchecked}, "203.0.113.7 on 1 of 1 target"},
-        {{v4, v6}, {verified, failed}, "203.0.113.7 and 2001:db8::1 on 1 of 2 targets, verified"},
-        {{v4}, {verified, stale, failed}, "203.0.113.7 on 1 of 3 targets, 1 not verified"},
+        {{v4}, {current, name}, "203.0.113.7: 1 of 1 pages, 1 of 1 names current"},
+        {{v4, v6}, {current, unseen, failed}, "203.0.113.7 and 2001:db8::1: 1 of 3 pages current"},
+        {{v4}, {name}, "203.0.113.7: 1 of 1 names current"},
         {{{"ipv4", "", "", {}}}, {failed}, "no address found"},
     };
     for (const Row& row : rows) {
