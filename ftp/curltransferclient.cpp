@@ -1,6 +1,7 @@
 #include "ftp/curltransferclient.h"
 
 #include "base/controlcharacters.h"
+#include "base/curlglobal.h"
 #include "base/tlstrust.h"
 #include "ftp/certificatewitness.h"
 #include "ftp/knownhosts.h"
@@ -17,19 +18,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 namespace quendle {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void initialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 size_t readFromFile(char* buffer, size_t size, size_t count, void* file)
 {
