@@ -22,11 +22,6 @@ ldns_rr_type recordType(AddressFamily family)
     return family == AddressFamily::Ipv4 ? LDNS_RR_TYPE_A : LDNS_RR_TYPE_AAAA;
 }
 
-const char* recordTypeName(AddressFamily family)
-{
-    return family == AddressFamily::Ipv4 ? "A" : "AAAA";
-}
-
 // The server's addresses: the host itself when it is one, else what the system's resolver says.
 QStringList serverAddresses(const QString& host, QString& error)
 {
@@ -304,7 +299,7 @@ UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone, con
     const QByteArray record = QStringLiteral("%1. %2 IN %3 %4")
                                   .arg(name)
                                   .arg(ttl)
-                                  .arg(QLatin1String(recordTypeName(family)), address)
+                                  .arg(recordTypeName(family), address)
                                   .toLatin1();
     if (ldns_rr_new_frm_str(&addition, record.constData(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
         result.reason = QStringLiteral("cannot make the record %1").arg(QLatin1String(record));

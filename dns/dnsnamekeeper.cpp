@@ -20,11 +20,6 @@ QString heldText(const QStringList& held)
     return held.isEmpty() ? QStringLiteral("no record") : held.join(QStringLiteral(", "));
 }
 
-QString typeName(AddressFamily family)
-{
-    return family == AddressFamily::Ipv4 ? QStringLiteral("A") : QStringLiteral("AAAA");
-}
-
 DnsOutcome failed(const QString& reason, const QString& details = {})
 {
     DnsOutcome outcome;
@@ -152,7 +147,7 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
     } else {
         outcome.status = DnsOutcome::Status::Failed;
         outcome.reason = QStringLiteral("the update was taken, but %1 holds %2 at %3 (%4 record)")
-                             .arg(name, heldText(after.addresses), where, typeName(family));
+                             .arg(name, heldText(after.addresses), where, recordTypeName(family));
     }
     return outcome;
 }
