@@ -30,6 +30,16 @@ QString familyName(AddressFamily family)
     return family == AddressFamily::Ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6");
 }
 
+QString familyPrefix(AddressFamily family, qsizetype families)
+{
+    return families > 1 ? familyName(family) + QLatin1Char(' ') : QString();
+}
+
+QString recordTypeName(AddressFamily family)
+{
+    return family == AddressFamily::Ipv4 ? QStringLiteral("A") : QStringLiteral("AAAA");
+}
+
 Expected<QString> canonicalAddress(const QString& text, AddressFamily family)
 {
     const Unexpected notOne(QStringLiteral("not one %1 address").arg(familyName(family)));

@@ -72,12 +72,6 @@ int runEngine(
     return status;
 }
 
-// "IPv6 " before the lines of a family when two are configured; with one, nothing, as before.
-QString familyPrefix(const AddressRound& round, const FamilyAddress& found)
-{
-    return round.families.size() > 1 ? familyName(found.family) + QLatin1Char(' ') : QString();
-}
-
 } // namespace
 
 int publishOnce(const PublisherSettings& settings)
@@ -158,7 +152,7 @@ int showAddresses(const PublisherSettings& settings)
     QTextStream out(&shown);
     const AddressRound round = findAddresses(settings, true);
     for (const FamilyAddress& found : round.families) {
-        const QString family = familyPrefix(round, found);
+        const QString family = familyPrefix(found.family, round.families.size());
         for (const NamedAnswer& named : found.answers) {
             if (named.answer.ok())
                 out << family << named.source << ": " << named.answer.address << " ("
@@ -177,8 +171,7 @@ int showAddresses(const PublisherSettings& settings)
     }
     // What each name holds now at its authoritative server, for each family.
     for (const AddressFamily family : settings.address.families) {
-        const QString type =
-            family == AddressFamily::Ipv4 ? QStringLiteral("A") : QStringLiteral("AAAA");
+        const QString type = recordTypeName(family);
         for (const DnsTargetSettings& target : settings.dnsTargets) {
             const DnsLookup lookup = DnsNameKeeper(target).holds(family);
             out << "dns " << target.name << ": " << target.dnsName << ' ' << type;

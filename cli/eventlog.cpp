@@ -28,7 +28,7 @@ void EventLog::report(const EngineEvent& event)
 
 QString EventLog::prefix(AddressFamily family) const
 {
-    return m_families > 1 ? familyName(family) + QLatin1Char(' ') : QString();
+    return familyPrefix(family, m_families);
 }
 
 void EventLog::log(const events::AddressChecked& event)

@@ -22,11 +22,6 @@ ldns_rr_type recordType(AddressFamily family)
     return family == AddressFamily::Ipv4 ? LDNS_RR_TYPE_A : LDNS_RR_TYPE_AAAA;
 }
 
-const char* recordTypeName(AddressFamily family)
-{
-    return family == AddressFamily::Ipv4 ? "A" : "AAAA";
-}
-
 // The server's addresses: the host itself when it is one, else what the system's resolver says.
 QStringList serverAddresses(const QString& host, QString& error)
 {
@@ -89,12 +84,15 @@ struct Exchanged
     QString error; // set when there is no usable reply
 };
 
-// Sends `query` and reads the answer; a truncated answer over UDP is asked again over TCP.
+// Sends `query` and reads the answer; a truncated answer over UDP is asked again over TCP. With
+// `tcpOnly`, TCP at once.
 Exchanged exchange(ldns_resolver* resolver, const ldns_pkt* query, const DnsServerAddress& server,
-                   int seconds)
+                   int seconds, bool tcpOnly = false)
 {
     Exchanged result;
     for (const bool overTcp : {false, true}) {
+        if (tcpOnly && !overTcp)
+            continue;
         ldns_resolver_set_usevc(resolver, overTcp);
         ldns_pkt* reply = nullptr;
         result.status = ldns_send(&reply, resolver, query);
@@ -274,14 +272,24 @@ RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int s
     return result;
 }
 
-UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone, const QString& name,
-                        AddressFamily family, const QString& address, int ttl, const TsigKey& key,
-                        int seconds)
+UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone,
+                        const QList<RecordChange>& changes, const TsigKey& key, int seconds)
 {
     UpdateAnswer result;
-    const Resolver resolver = resolverFor(server, seconds, result.reason);
-    if (!resolver)
+    // The same words for every change, or each its own.
+    const auto refused = [&](const auto& reason) {
+        result.reasons.clear();
+        for (const RecordChange& change : changes)
+            result.reasons << reason(change);
         return result;
+    };
+    const auto refusedAll = [&](const QString& reason) {
+        return refused([&](const RecordChange&) { return reason; });
+    };
+    QString error;
+    const Resolver resolver = resolverFor(server, seconds, error);
+    if (!resolver)
+        return refusedAll(error);
     const QString keyName =
         key.name.endsWith(QLatin1Char('.')) ? key.name : key.name + QLatin1Char('.');
     const QByteArray keyNameBytes = keyName.toLatin1();
@@ -293,24 +301,26 @@ UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone, con
     ldns_resolver_set_tsig_algorithm(resolver.get(), algorithm.constData());
 
     const RrList updates(ldns_rr_list_new());
-    // Delete the RRset: class ANY, no data (RFC 2136 2.5.2).
-    ldns_rr* removal = ldns_rr_new();
-    ldns_rr_set_owner(removal, dname(name));
-    ldns_rr_set_type(removal, recordType(family));
-    ldns_rr_set_class(removal, LDNS_RR_CLASS_ANY);
-    ldns_rr_set_ttl(removal, 0);
-    ldns_rr_list_push_rr(updates.get(), removal);
-    ldns_rr* addition = nullptr;
-    const QByteArray record = QStringLiteral("%1. %2 IN %3 %4")
-                                  .arg(name)
-                                  .arg(ttl)
-                                  .arg(QLatin1String(recordTypeName(family)), address)
-                                  .toLatin1();
-    if (ldns_rr_new_frm_str(&addition, record.constData(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
-        result.reason = QStringLiteral("cannot make the record %1").arg(QLatin1String(record));
-        return result;
+    for (const RecordChange& change : changes) {
+        // Delete the RRset: class ANY, no data (RFC 2136 2.5.2).
+        ldns_rr* removal = ldns_rr_new();
+        ldns_rr_set_owner(removal, dname(change.name));
+        ldns_rr_set_type(removal, recordType(change.family));
+        ldns_rr_set_class(removal, LDNS_RR_CLASS_ANY);
+        ldns_rr_set_ttl(removal, 0);
+        ldns_rr_list_push_rr(updates.get(), removal);
+        ldns_rr* addition = nullptr;
+        const QByteArray record = QStringLiteral("%1. %2 IN %3 %4")
+                                      .arg(change.name)
+                                      .arg(change.ttl)
+                                      .arg(recordTypeName(change.family), change.address)
+                                      .toLatin1();
+        if (ldns_rr_new_frm_str(&addition, record.constData(), 0, nullptr, nullptr) !=
+            LDNS_STATUS_OK)
+            return refusedAll(
+                QStringLiteral("cannot make the record %1").arg(QLatin1String(record)));
+        ldns_rr_list_push_rr(updates.get(), addition);
     }
-    ldns_rr_list_push_rr(updates.get(), addition);
     const Packet update(
         ldns_update_pkt_new(dname(zone), LDNS_RR_CLASS_IN, nullptr, updates.get(), nullptr));
     ldns_pkt_set_rd(update.get(), false);
@@ -318,36 +328,35 @@ UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone, con
     const ldns_status signing =
         ldns_pkt_tsig_sign(update.get(), keyNameBytes.constData(), secret.constData(), 300,
                            algorithm.constData(), nullptr);
-    if (signing != LDNS_STATUS_OK) {
-        result.reason = QStringLiteral("cannot sign the update with key %1: %2")
-                            .arg(key.name, QString::fromLatin1(ldns_get_errorstr_by_id(signing)));
-        return result;
-    }
+    if (signing != LDNS_STATUS_OK)
+        return refusedAll(
+            QStringLiteral("cannot sign the update with key %1: %2")
+                .arg(key.name, QString::fromLatin1(ldns_get_errorstr_by_id(signing))));
+    // Over UDP a message longer than 512 bytes may be cut or dropped on the way.
+    uint8_t* wire = nullptr;
+    size_t size = 0;
+    const bool tooLongForUdp =
+        ldns_pkt2wire(&wire, update.get(), &size) != LDNS_STATUS_OK || size > 512;
+    std::free(wire);
     result.sent = true;
-    const Exchanged answer = exchange(resolver.get(), update.get(), server, seconds);
-    if (!answer.reply) {
-        result.reason = answer.error;
-        return result;
-    }
+    const Exchanged answer = exchange(resolver.get(), update.get(), server, seconds, tooLongForUdp);
+    if (!answer.reply)
+        return refusedAll(answer.error);
     const ldns_pkt_rcode rcode = ldns_pkt_get_rcode(answer.reply.get());
     const uint16_t tsig = tsigError(answer.reply.get());
     result.details = QStringLiteral("%1 answered %2").arg(shownServer(server), rcodeName(rcode));
     if (tsig != 0)
         result.details += QStringLiteral(", ") + tsigErrorName(tsig);
-    if (rcode != LDNS_RCODE_NOERROR || tsig != 0) {
-        result.reason = updateReason(rcode, tsig, zone, name, key);
-        return result;
-    }
-    if (answer.status == LDNS_STATUS_CRYPTO_TSIG_BOGUS) {
-        result.reason = QStringLiteral("the server's answer does not carry a valid signature of "
-                                       "key %1: it may not come from the server")
-                            .arg(key.name);
-        return result;
-    }
-    if (answer.status != LDNS_STATUS_OK) {
-        result.reason = QString::fromLatin1(ldns_get_errorstr_by_id(answer.status));
-        return result;
-    }
+    if (rcode != LDNS_RCODE_NOERROR || tsig != 0)
+        return refused([&](const RecordChange& change) {
+            return updateReason(rcode, tsig, zone, change.name, key);
+        });
+    if (answer.status == LDNS_STATUS_CRYPTO_TSIG_BOGUS)
+        return refusedAll(QStringLiteral("the server's answer does not carry a valid signature of "
+                                         "key %1: it may not come from the server")
+                              .arg(key.name));
+    if (answer.status != LDNS_STATUS_OK)
+        return refusedAll(QString::fromLatin1(ldns_get_errorstr_by_id(answer.status)));
     result.ok = true;
     return result;
 }

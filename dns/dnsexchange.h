@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// Questions and updates to one DNS server, on ldns. Used by the name keeper only.
+// Questions and updates to one DNS server, on ldns. Used by dns/ only.
 namespace quendle::dns {
 
 struct TsigKey
@@ -32,19 +32,29 @@ RecordsAnswer askRecords(const DnsServerAddress& server, const QString& name, Ad
 // The zone `name` belongs to, as the SOA in `server`'s answer about it names it.
 RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds);
 
+// One RRset an UPDATE replaces: the name's records of the family's type become `address`.
+struct RecordChange
+{
+    QString name;
+    AddressFamily family = AddressFamily::Ipv4;
+    QString address; // canonical
+    int ttl = 60;
+};
+
 struct UpdateAnswer
 {
     bool ok = false;
-    bool sent = false; // the message went out
-    QString reason;    // for people
-    QString details;   // the server's RCODE and TSIG error
+    bool sent = false;   // the message went out
+    QStringList reasons; // for people, one per change, when not ok
+    QString details;     // the server's RCODE and TSIG error
 };
 
-// One UPDATE message to `zone` that deletes the name's records of that type and adds `address`
-// with `ttl`, signed with `key`; the answer's signature is verified.
-UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone, const QString& name,
-                        AddressFamily family, const QString& address, int ttl, const TsigKey& key,
-                        int seconds);
+// One UPDATE message to `zone` that, for each change, deletes the name's records of that type
+// and adds the address (RFC 2136 takes any number of RRsets in one message, applied all or
+// none), signed with `key`; the answer's signature is verified. A message longer than a plain
+// UDP answer goes over TCP.
+UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone,
+                        const QList<RecordChange>& changes, const TsigKey& key, int seconds);
 
 // "host:port", "[v6]:port", for messages.
 QString shownServer(const DnsServerAddress& server);

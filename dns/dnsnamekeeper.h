@@ -3,13 +3,9 @@
 #include "address/ipaddresstext.h"
 #include "dns/dnsoutcome.h"
 #include "dns/dnstargetsettings.h"
+#include "dns/rfc2136batch.h"
 
 namespace quendle {
-
-struct DnsBounds
-{
-    int exchangeSeconds = 20; // one question and its answer, or one HTTPS request
-};
 
 // Keeps one name's A or AAAA record on one address. Blocking: every call waits for the servers,
 // each exchange within the bounds; run it on a worker. Asks the name's authoritative server, never
@@ -36,7 +32,7 @@ private:
 
     DnsTargetSettings m_settings;
     DnsBounds m_bounds;
-    QString m_zone; // found once, when not configured
+    Rfc2136Batch m_rfc2136; // keeps the zone once found, when not configured
 };
 
 } // namespace quendle

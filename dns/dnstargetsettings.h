@@ -36,6 +36,11 @@ struct DnsTargetSettings
     bool operator==(const DnsTargetSettings&) const = default;
 };
 
+struct DnsBounds
+{
+    int exchangeSeconds = 20; // one question and its answer, or one HTTPS request
+};
+
 struct DnsServerAddress
 {
     QString host; // a name or an address, without brackets

@@ -1,14 +1,14 @@
 #include "ftp/curltransferclient.h"
 
 #include "base/controlcharacters.h"
-#include "base/tlstrust.h"
-#include "ftp/certificatewitness.h"
-#include "ftp/knownhosts.h"
+#include "base/curlglobal.h"
+#include "ftp/curlfailure.h"
+#include "ftp/curlsecurity.h"
+#include "ftp/renamestrategy.h"
 #include "ftp/transferurl.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QStringList>
 
 #include <curl/curl.h>
@@ -16,20 +16,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 
 namespace quendle {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void initialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 size_t readFromFile(char* buffer, size_t size, size_t count, void* file)
 {
@@ -41,17 +33,6 @@ TransferResult failure(TransferError error, const QString& detail)
 {
     return {error, 0, detail, {}};
 }
-
-bool usesTls(TransferScheme scheme)
-{
-    return scheme == TransferScheme::ExplicitTls || scheme == TransferScheme::ImplicitTls;
-}
-
-const QString kPrivateCaAdvice = QStringLiteral(
-    "\n\nCompare the fingerprint with the one the server's administrator gives you. To trust a "
-    "private certificate authority, start the program with SSL_CERT_FILE set to a PEM file "
-    "holding its certificate, or SSL_CERT_DIR set to a folder of such files prepared with "
-    "\"openssl rehash\".");
 
 // A list of commands for libcurl, which keeps only a pointer to it.
 class CommandList
@@ -84,13 +65,15 @@ struct SessionSetup
 
 } // namespace
 
-// One libcurl easy handle and the logged-in connection it keeps.
+// One libcurl easy handle and the logged-in connection it keeps: its set-up and the transfer
+// loop. How a page goes up is the rename strategy's (renamestrategy.h), how the server is
+// checked curlsecurity.h's, and what a failure means curlfailure.h's.
 class CurlTransferClient::Session
 {
 public:
     explicit Session(SessionSetup setup)
         : m_handle(curl_easy_init()), m_transfers(curl_multi_init()), m_setup(std::move(setup)),
-          m_certificates(m_setup.address.bareHost())
+          m_certificates(m_setup.address.bareHost()), m_rename(isSftp())
     {
     }
     ~Session()
@@ -120,9 +103,6 @@ public:
         return code == CURLE_OK ? TransferResult{} : failed(code, TransferError::ConnectionFailed);
     }
 
-    // Sends the page under a temporary name in the same directory and renames it over the old
-    // page, so that visitors see either the old page or the whole new one. A server that refuses
-    // the rename gets the page straight under its name for the rest of the connection.
     TransferResult upload(const TransferRequest& request)
     {
         if (hasControlCharacter(request.remoteDirectory) || hasControlCharacter(request.remoteName))
@@ -134,51 +114,44 @@ public:
             return failure(TransferError::LocalFileUnreadable,
                            QStringLiteral("The file %1 cannot be read: %2")
                                .arg(request.localFile, file.errorString()));
-        const Clock::time_point deadline =
-            Clock::now() + std::chrono::seconds(m_setup.timeouts.operationSeconds);
-        if (m_sendDirectly)
-            return result(send(file, request, request.remoteName, {}, deadline));
-
-        const QString temporary = temporaryName(request.remoteName);
-        const QString page = request.remoteName;
-        CURLcode code =
-            send(file, request, temporary,
-                 renameCommands(request, temporary, page, m_removeBeforeRename), deadline);
-        if (code == CURLE_QUOTE_ERROR && isSftp() && !m_removeBeforeRename) {
-            // SFTP's rename keeps an existing file on many servers (OpenSSH's among them): the
-            // old page goes first, for the moment between the two commands.
-            code = command(request, renameCommands(request, temporary, page, true), deadline);
-            m_removeBeforeRename = code == CURLE_OK;
-        }
-        if (code == CURLE_OK)
-            return {};
-        // Some FTP servers keep dot files out for good (a 5xx reply); a passing 4xx is a failure.
-        const bool temporaryRefused = code == CURLE_UPLOAD_FAILED && m_lastReply.startsWith('5');
-        const bool renameRefused =
-            code == CURLE_QUOTE_ERROR && (isSftp() || m_lastReply.startsWith('5'));
-        if (!renameRefused && !temporaryRefused) {
-            TransferResult failedUpload = failed(code, TransferError::TransferFailed);
-            removeQuietly(request, temporary, code);
-            return failedUpload;
-        }
-        const QString refusal = lastRefusal();
-        if (!temporaryRefused)
-            removeQuietly(request, temporary, code);
-        m_sendDirectly = true;
-        TransferResult direct = result(send(file, request, page, {}, deadline));
-        const QString note =
-            (temporaryRefused
-                 ? QStringLiteral("The server refused the temporary file %1 (%2).")
-                       .arg(temporary, refusal)
-                 : QStringLiteral("The server refused to rename the temporary file %1 to %2 (%3).")
-                       .arg(temporary, page, refusal)) +
-            QStringLiteral(" On this connection the page is sent straight under its name instead, "
-                           "so an upload that breaks off can leave part of it on the server.");
-        direct.detail = direct.detail.isEmpty() ? note : direct.detail + QLatin1Char('\n') + note;
-        return direct;
+        UploadSteps steps(*this, file, request,
+                          Clock::now() + std::chrono::seconds(m_setup.timeouts.operationSeconds));
+        return m_rename.upload(steps, request.remoteDirectory, request.remoteName);
     }
 
 private:
+    // The steps of one upload as the rename strategy asks for them, within the upload's bound.
+    class UploadSteps : public RenameStrategy::Connection
+    {
+    public:
+        UploadSteps(Session& session, QFile& file, const TransferRequest& request,
+                    Clock::time_point deadline)
+            : m_session(session), m_file(file), m_request(request), m_deadline(deadline)
+        {
+        }
+
+        RenameStrategy::Step send(const QString& name, const QStringList& afterwards) override
+        {
+            return m_session.step(m_session.send(m_file, m_request, name, afterwards, m_deadline));
+        }
+        RenameStrategy::Step run(const QStringList& commands) override
+        {
+            return m_session.step(m_session.command(m_request, commands, m_deadline));
+        }
+        void tidy(const QStringList& commands) override
+        {
+            m_session.command(m_request, commands,
+                              Clock::now() +
+                                  std::chrono::seconds(m_session.m_setup.timeouts.connectSeconds));
+        }
+
+    private:
+        Session& m_session;
+        QFile& m_file;
+        const TransferRequest& m_request;
+        Clock::time_point m_deadline;
+    };
+
     void setUpHandle(const QString& user, const QString& password)
     {
         const QByteArray userBytes = user.toUtf8();
@@ -205,81 +178,20 @@ private:
             break;
         case TransferScheme::ExplicitTls:
             curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "ftp");
-            setUpTls();
+            setUpTls(m_handle, m_setup.trustedCertificate, m_certificates);
             break;
         case TransferScheme::ImplicitTls:
             curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "ftps");
-            setUpTls();
+            setUpTls(m_handle, m_setup.trustedCertificate, m_certificates);
             break;
         case TransferScheme::Sftp:
             curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "sftp");
-            setUpSsh();
+            setUpSsh(m_handle, m_setup.knownHostsFile, m_setup.trustedHostKey, m_hostKeys);
             break;
-        }
-    }
-
-    void setUpTls()
-    {
-        // TLS on the control and every data connection, or no login at all.
-        curl_easy_setopt(m_handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-        curl_easy_setopt(m_handle, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        curl_easy_setopt(m_handle, CURLOPT_SSL_CTX_FUNCTION, &Session::onSslContext);
-        curl_easy_setopt(m_handle, CURLOPT_SSL_CTX_DATA, this);
-        const TrustStore trusted = trustStore();
-        if (!trusted.file.isEmpty())
-            curl_easy_setopt(m_handle, CURLOPT_CAINFO, trusted.file.constData());
-        if (!trusted.folder.isEmpty())
-            curl_easy_setopt(m_handle, CURLOPT_CAPATH, trusted.folder.constData());
-        if (!m_setup.trustedCertificate.isEmpty()) {
-            // The user accepted exactly this server key; the library checks it before anything
-            // is sent.
-            curl_easy_setopt(m_handle, CURLOPT_SSL_VERIFYPEER, 0L);
-            curl_easy_setopt(m_handle, CURLOPT_SSL_VERIFYHOST, 0L);
-            curl_easy_setopt(m_handle, CURLOPT_PINNEDPUBLICKEY,
-                             m_setup.trustedCertificate.constData());
-        }
-    }
-
-    void setUpSsh()
-    {
-        curl_easy_setopt(m_handle, CURLOPT_SSH_AUTH_TYPES,
-                         static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-        // The library accepts any key when neither a known_hosts file nor a key is given, so the
-        // file is always named, even when it does not exist yet.
-        const QByteArray knownHosts = QFile::encodeName(m_setup.knownHostsFile);
-        curl_easy_setopt(m_handle, CURLOPT_SSH_KNOWNHOSTS, knownHosts.constData());
-        curl_easy_setopt(m_handle, CURLOPT_SSH_KEYFUNCTION, &Session::onHostKey);
-        curl_easy_setopt(m_handle, CURLOPT_SSH_KEYDATA, this);
-        if (!m_setup.trustedHostKey.isEmpty()) {
-            const QByteArray digest = sshKeySha256Base64(m_setup.trustedHostKey);
-            curl_easy_setopt(m_handle, CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, digest.constData());
         }
     }
 
     bool isSftp() const { return m_setup.address.scheme == TransferScheme::Sftp; }
-
-    // The page's temporary name: hidden from most listings, not served as a page, and one of
-    // this connection's own, so that two programs sending the same page do not mix their bytes.
-    QString temporaryName(const QString& page) const
-    {
-        return QLatin1Char('.') + page + QLatin1Char('.') + m_temporaryTag + QStringLiteral(".tmp");
-    }
-
-    // The commands that put `from` in the place of `to` in the upload's directory. FTP's run in
-    // that directory; SFTP's name the whole path, relative paths from the login directory.
-    QStringList renameCommands(const TransferRequest& request, const QString& from,
-                               const QString& to, bool removeFirst) const
-    {
-        if (!isSftp())
-            return {QStringLiteral("RNFR ") + from, QStringLiteral("RNTO ") + to};
-        const QString source = sftpCommandPath(request.remoteDirectory, from);
-        const QString target = sftpCommandPath(request.remoteDirectory, to);
-        QStringList commands;
-        // The asterisk lets the first upload, with no old page to remove, go on.
-        if (removeFirst)
-            commands << QStringLiteral("*rm ") + target;
-        return commands << QStringLiteral("rename %1 %2").arg(source, target);
-    }
 
     // Sends the file as `name` into the request's directory, then runs `afterwards` there.
     CURLcode send(QFile& file, const TransferRequest& request, const QString& name,
@@ -298,7 +210,7 @@ private:
         curl_easy_setopt(m_handle, CURLOPT_POSTQUOTE, commands.list());
         boundWithin(deadline);
         CURLcode code = perform();
-        if (code != CURLE_OK && connectionDropped(code) && file.seek(0)) {
+        if (code != CURLE_OK && connectionDropped(lastFailure(code)) && file.seek(0)) {
             // The server closed the idle connection: log in again once with the same login.
             curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
             boundWithin(deadline);
@@ -331,30 +243,20 @@ private:
         return code;
     }
 
-    // Removes what is left of a temporary file after a failure, unless the server stopped
-    // answering; the upload's own result is what counts.
-    void removeQuietly(const TransferRequest& request, const QString& temporary, CURLcode cause)
+    // What the last transfer came to, as the rename strategy reads it.
+    RenameStrategy::Step step(CURLcode code) const
     {
-        if (cause == CURLE_OPERATION_TIMEDOUT)
-            return;
-        const QString remove =
-            isSftp() ? QStringLiteral("rm ") + sftpCommandPath(request.remoteDirectory, temporary)
-                     : QStringLiteral("DELE ") + temporary;
-        command(request, {remove},
-                Clock::now() + std::chrono::seconds(m_setup.timeouts.connectSeconds));
-    }
-
-    TransferResult result(CURLcode code) const
-    {
-        return code == CURLE_OK ? TransferResult{} : failed(code, TransferError::TransferFailed);
-    }
-
-    // Why the server refused the last command: its reply, or the library's message for SFTP.
-    QString lastRefusal() const
-    {
-        const char first = m_lastReply.isEmpty() ? '\0' : m_lastReply.front();
-        return first == '4' || first == '5' ? QString::fromUtf8(m_lastReply)
-                                            : QString::fromUtf8(m_errorBuffer);
+        RenameStrategy::Step result;
+        result.ok = code == CURLE_OK;
+        result.uploadFailed = code == CURLE_UPLOAD_FAILED;
+        result.commandFailed = code == CURLE_QUOTE_ERROR;
+        result.timedOut = code == CURLE_OPERATION_TIMEDOUT;
+        result.refusedForGood = m_lastReply.startsWith('5');
+        if (!result.ok) {
+            result.failure = failed(code, TransferError::TransferFailed);
+            result.refusal = lastRefusal(lastFailure(code));
+        }
+        return result;
     }
 
     // Bounds the next transfer so that the operation ends by `deadline`.
@@ -372,33 +274,6 @@ private:
             static_cast<Session*>(self)->m_lastReply =
                 QByteArray(data, static_cast<qsizetype>(size)).trimmed();
         return 0;
-    }
-
-    static CURLcode onSslContext(CURL*, void* sslContext, void* self)
-    {
-        static_cast<Session*>(self)->m_certificates.watch(sslContext);
-        return CURLE_OK;
-    }
-
-    static int onHostKey(CURL*, const curl_khkey* known, const curl_khkey* found,
-                         curl_khmatch match, void* self)
-    {
-        // A key comes either raw with its length or base64 with a length of 0.
-        const auto raw = [](const curl_khkey* key) {
-            if (!key || !key->key)
-                return QByteArray();
-            if (key->len == 0)
-                return QByteArray::fromBase64(QByteArray(key->key));
-            return QByteArray(key->key, static_cast<qsizetype>(key->len));
-        };
-        const HostKeyWitness::Match seen = match == CURLKHMATCH_OK ? HostKeyWitness::Match::Known
-                                           : match == CURLKHMATCH_MISMATCH
-                                               ? HostKeyWitness::Match::Changed
-                                               : HostKeyWitness::Match::Unknown;
-        static_cast<Session*>(self)->m_hostKeys.record(seen, raw(found), raw(known).toBase64());
-        // Never CURLKHSTAT_FINE_ADD_TO_FILE: the library would rewrite the whole file from what
-        // it could read of it.
-        return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
     }
 
     // Runs one transfer on the session's connection. curl_easy_perform would do the same, but
@@ -447,91 +322,20 @@ private:
         return highest < 0 ? 1 : 1000;
     }
 
-    bool connectionDropped(CURLcode code) const
+    CurlFailure lastFailure(CURLcode code) const
     {
-        if (m_lastReply.startsWith("421"))
-            return true;
-        switch (code) {
-        case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR:
-        case CURLE_GOT_NOTHING:
-        case CURLE_FTP_WEIRD_SERVER_REPLY:
-        case CURLE_PARTIAL_FILE:
-            return true;
-        default:
-            return false;
-        }
+        return {static_cast<int>(code), QString::fromUtf8(m_errorBuffer), m_lastReply};
     }
 
-    // The component's error for a libcurl failure, with the library's message and the server's
-    // last refusal as the details.
     TransferResult failed(CURLcode code, TransferError otherwise) const
     {
-        const QString message =
-            QString::fromUtf8(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(code));
-        if (const auto untrusted = identityFailure(code, message))
-            return *untrusted;
-        QString why = message;
-        const char first = m_lastReply.isEmpty() ? '\0' : m_lastReply.front();
-        if (first == '4' || first == '5')
-            why += QStringLiteral("\nThe server replied: %1").arg(QString::fromUtf8(m_lastReply));
-        TransferError error = otherwise;
-        switch (code) {
-        case CURLE_LOGIN_DENIED:
-            error = TransferError::LoginRefused;
-            break;
-        case CURLE_OPERATION_TIMEDOUT:
-            error = TransferError::TimedOut;
-            break;
-        case CURLE_USE_SSL_FAILED:
-            why += QStringLiteral("\nThe server does not offer FTP over TLS.");
-            error = TransferError::ConnectionFailed;
-            break;
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_CONNECT:
-            error = TransferError::ConnectionFailed;
-            break;
-        default:
-            break;
-        }
-        return {error, static_cast<int>(code), why, {}};
-    }
-
-    // A certificate or host key the checks refused, as the component tells it.
-    std::optional<TransferResult> identityFailure(CURLcode code, const QString& message) const
-    {
-        const ServerAddress& address = m_setup.address;
-        const int number = static_cast<int>(code);
-        if (usesTls(address.scheme) && m_certificates.sawCertificate() &&
-            (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_PINNEDPUBKEYNOTMATCH)) {
-            const ServerIdentity identity = m_certificates.identity(
-                address.authority(), !m_setup.trustedCertificate.isEmpty(), message);
-            return TransferResult{TransferError::CertificateNotTrusted, number,
-                                  identity.description + kPrivateCaAdvice, identity};
-        }
-        if (address.scheme != TransferScheme::Sftp || code != CURLE_PEER_FAILED_VERIFICATION)
-            return std::nullopt;
-        const QString& file = m_setup.knownHostsFile;
-        switch (m_hostKeys.match()) {
-        case HostKeyWitness::Match::Unknown:
-            return TransferResult{TransferError::HostKeyUnknown, number,
-                                  m_hostKeys.unknownDetail(address, file),
-                                  m_hostKeys.identity(address, file)};
-        case HostKeyWitness::Match::Changed:
-            return TransferResult{TransferError::HostKeyChanged,
-                                  number,
-                                  m_hostKeys.changedDetail(address, file, false, message),
-                                  {}};
-        case HostKeyWitness::Match::NotSeen:
-        case HostKeyWitness::Match::Known:
-            if (m_setup.trustedHostKey.isEmpty())
-                return std::nullopt;
-            return TransferResult{TransferError::HostKeyChanged,
-                                  number,
-                                  m_hostKeys.changedDetail(address, file, true, message),
-                                  {}};
-        }
-        return std::nullopt;
+        const IdentityChecks checks{m_setup.address,
+                                    m_certificates,
+                                    m_hostKeys,
+                                    m_setup.knownHostsFile,
+                                    !m_setup.trustedCertificate.isEmpty(),
+                                    !m_setup.trustedHostKey.isEmpty()};
+        return classifyFailure(lastFailure(code), otherwise, checks);
     }
 
     CURL* m_handle;
@@ -541,10 +345,7 @@ private:
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     CertificateWitness m_certificates;
     HostKeyWitness m_hostKeys;
-    QString m_temporaryTag =
-        QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, u'0');
-    bool m_removeBeforeRename = false; // the server's SFTP rename keeps an existing file
-    bool m_sendDirectly = false;       // the server refused to rename a temporary file
+    RenameStrategy m_rename;
 };
 
 CurlTransferClient::CurlTransferClient(TransferTimeouts timeouts, QString knownHostsFile)

@@ -1,9 +1,7 @@
 #include "service/dnssettingkeys.h"
 
 #include "service/secretfile.h"
-#include "service/secretregistry.h"
 
-#include <QDir>
 #include <QUrl>
 
 namespace quendle::settingkeys {
@@ -40,15 +38,11 @@ Result server(const QString& value, QString& target)
     return {};
 }
 
-Result fromSecretFile(const QString& value, QString& target)
+Result keep(const Expected<QString>& secret, QString& target)
 {
-    if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
-        return Unexpected(QStringLiteral("must be the absolute path of a file"));
-    const SecretRead read = readSecretFile(QDir::cleanPath(value), SecretCheck::OwnerOnly);
-    if (!read.error.isEmpty())
-        return Unexpected(read.error);
-    registerSecret(read.secret);
-    target = read.secret;
+    if (!secret)
+        return Unexpected(secret.error());
+    target = *secret;
     return {};
 }
 
@@ -104,7 +98,7 @@ Result dnsKeyAlgorithm(PublisherSettings& settings, const QString& value, const 
 
 Result dnsKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return fromSecretFile(value, dns(settings).keySecret);
+    return keep(readSecretSetting(value), dns(settings).keySecret);
 }
 
 // The secret of either protocol; the section's check keeps the one its protocol uses.
@@ -141,21 +135,12 @@ Result dnsUser(PublisherSettings& settings, const QString& value, const FileFact
 
 Result dnsPassword(PublisherSettings& settings, const QString& value, const FileFacts& file)
 {
-    if (file.openToOthers)
-        return Unexpected(
-            QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
-                           "run chmod 600 %1")
-                .arg(file.path));
-    if (value.isEmpty())
-        return Unexpected(QStringLiteral("must not be empty"));
-    registerSecret(value);
-    dns(settings).password = value;
-    return {};
+    return keep(acceptInlineSecret(value, file.path, file.openToOthers), dns(settings).password);
 }
 
 Result dnsPasswordFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return fromSecretFile(value, dns(settings).password);
+    return keep(readSecretSetting(value), dns(settings).password);
 }
 
 Result dnsHostname(PublisherSettings& settings, const QString& value, const FileFacts&)

@@ -21,6 +21,30 @@ bool modeOpenToOthers(mode_t mode)
     return (mode & (S_IRWXG | S_IRWXO)) != 0;
 }
 
+QString openToOthers(const QString& path)
+{
+    return QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
+                          "run chmod 600 %1")
+        .arg(path);
+}
+
+// Registering comes before refusing, everywhere: a secret the program has read stays out of
+// every line it shows, whether or not it then accepts it. A refusal must not make the secret
+// showable: the user is about to fix the file or the configuration, and the refused text may
+// still reach a line on its way (a server's reply, a setting quoted in a message), and the
+// previous or next accepted secret is often the same one. A file refused for its mode is never
+// read, so there is nothing of it to register. A refused content is registered line by line, as
+// a line is what a log or a message can show; the price, a short line of a wrong file taken out
+// of later lines too until the program ends, is the safe side to err on.
+void registerEveryLine(const QByteArray& bytes)
+{
+    for (QByteArray line : bytes.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        registerSecret(QString::fromUtf8(line));
+    }
+}
+
 } // namespace
 
 SecretRead readSecretFile(const QString& path, SecretCheck check)
@@ -42,12 +66,9 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     if (::fstat(file.handle(), &facts) != 0 || !S_ISREG(facts.st_mode))
         return {{}, QStringLiteral("%1 is not a file").arg(path)};
     if (check == SecretCheck::OwnerOnly && modeOpenToOthers(facts.st_mode))
-        return {
-            {},
-            QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
-                           "run chmod 600 %1")
-                .arg(path)};
+        return {{}, openToOthers(path)};
     QByteArray bytes = file.read(kLongestSecret + 1);
+    registerEveryLine(bytes);
     if (bytes.size() > kLongestSecret)
         return {{}, QStringLiteral("%1 is too long for a password").arg(path)};
     if (bytes.endsWith('\n'))
@@ -57,6 +78,27 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     if (bytes.contains('\n') || bytes.contains('\r'))
         return {{}, QStringLiteral("%1 holds more than one line").arg(path)};
     return {QString::fromUtf8(bytes), {}};
+}
+
+Expected<QString> readSecretSetting(const QString& value)
+{
+    if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
+        return Unexpected(QStringLiteral("must be the absolute path of a file"));
+    SecretRead read = readSecretFile(QDir::cleanPath(value), SecretCheck::OwnerOnly);
+    if (!read.error.isEmpty())
+        return Unexpected(read.error);
+    return std::move(read.secret);
+}
+
+Expected<QString> acceptInlineSecret(const QString& value, const QString& config,
+                                     bool configOpenToOthers)
+{
+    registerSecret(value);
+    if (configOpenToOthers)
+        return Unexpected(openToOthers(config));
+    if (value.isEmpty())
+        return Unexpected(QStringLiteral("must not be empty"));
+    return value;
 }
 
 Expected<QString> readCredential(const QString& name)
@@ -73,7 +115,6 @@ Expected<QString> readCredential(const QString& name)
     const SecretRead read = readSecretFile(QDir(directory).filePath(name), SecretCheck::AnyMode);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
-    registerSecret(read.secret);
     return read.secret;
 }
 

@@ -5,7 +5,6 @@
 #include "service/configreader.h"
 #include "service/dnssettingkeys.h"
 #include "service/secretfile.h"
-#include "service/secretregistry.h"
 
 #include "ftp/transferurl.h"
 
@@ -43,6 +42,14 @@ Result absolutePath(const QString& value, QString& target)
     if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
         return Unexpected(QStringLiteral("must be the absolute path of a file"));
     target = QDir::cleanPath(value);
+    return {};
+}
+
+Result keep(const Expected<QString>& secret, QString& target)
+{
+    if (!secret)
+        return Unexpected(secret.error());
+    target = *secret;
     return {};
 }
 
@@ -230,35 +237,17 @@ Result targetUser(PublisherSettings& settings, const QString& value, const FileF
 
 Result targetPassword(PublisherSettings& settings, const QString& value, const FileFacts& file)
 {
-    registerSecret(value);
-    if (file.openToOthers)
-        return Unexpected(
-            QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
-                           "run chmod 600 %1")
-                .arg(file.path));
-    return notEmpty(value, target(settings).password);
+    return keep(acceptInlineSecret(value, file.path, file.openToOthers), target(settings).password);
 }
 
 Result targetPasswordFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    QString path;
-    if (const auto checked = absolutePath(value, path); !checked)
-        return checked;
-    const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
-    if (!read.error.isEmpty())
-        return Unexpected(read.error);
-    registerSecret(read.secret);
-    target(settings).password = read.secret;
-    return {};
+    return keep(readSecretSetting(value), target(settings).password);
 }
 
 Result targetCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    const Expected<QString> secret = readCredential(value);
-    if (!secret)
-        return Unexpected(secret.error());
-    target(settings).password = *secret;
-    return {};
+    return keep(readCredential(value), target(settings).password);
 }
 
 Result targetDirectory(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -333,15 +322,7 @@ Result notifyUrl(PublisherSettings& settings, const QString& value, const FileFa
 
 Result notifyTokenFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    QString path;
-    if (const auto absolute = absolutePath(value, path); !absolute)
-        return absolute;
-    const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
-    if (!read.error.isEmpty())
-        return Unexpected(read.error);
-    registerSecret(read.secret);
-    settings.notify.token = read.secret;
-    return {};
+    return keep(readSecretSetting(value), settings.notify.token);
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 #include "address/web/httpexchange.h"
 
+#include "base/curlglobal.h"
 #include "base/tlstrust.h"
 
 #include <curl/curl.h>
-
-#include <mutex>
 
 namespace quendle {
 
@@ -29,12 +28,6 @@ size_t keepBody(char* data, size_t size, size_t count, void* target)
     }
     reception->body.append(data, bytes);
     return size * count;
-}
-
-void initialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 } // namespace

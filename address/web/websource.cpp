@@ -1,6 +1,7 @@
 #include "address/web/websource.h"
 
 #include "address/publicaddress.h"
+#include "base/curlglobal.h"
 #include "base/tlstrust.h"
 
 #include <QUrl>
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 
 namespace quendle {
 
@@ -44,15 +44,6 @@ int checkCancel(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     const auto* fetch = static_cast<Fetch*>(target);
     return fetch->cancel && fetch->cancel->load() ? 1 : 0;
-}
-
-// Loading the TLS library costs memory: it happens on the first fetch, not at start. The
-// transfer component initialises libcurl from its own threads too, which libcurl allows since
-// 7.84 (its "threadsafe" feature).
-void initialiseCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 // The place a redirect leads to, resolved against the address that gave it.

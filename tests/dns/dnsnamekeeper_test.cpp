@@ -1,4 +1,5 @@
 #include "dns/dnsnamekeeper.h"
+#include "dns/rfc2136batch.h"
 
 #include "testknot.h"
 
@@ -117,6 +118,66 @@ TEST_F(Rfc2136Test, ARefusedKeyChangesNothingAndSaysWhy)
     }
     EXPECT_EQ(knot.serial(), serial);
     EXPECT_EQ(knot.records(kName, "A"), QStringList{"192.0.2.1"});
+}
+
+TEST_F(Rfc2136Test, NamesOfOneZoneServerAndKeyGoInOneUpdate)
+{
+    const auto wanted = [&](const QString& name, AddressFamily family, const QString& address,
+                            const QString& secret) {
+        DnsTargetSettings target = settings();
+        target.dnsName = name;
+        target.keySecret = secret;
+        return WantedRecord{target, family, address, true};
+    };
+    const auto names = [&](const QString& secret) {
+        return QList<WantedRecord>{
+            wanted(kName, AddressFamily::Ipv4, "192.0.2.1", secret), // held already
+            wanted(kName, AddressFamily::Ipv6, "2001:db8::42", secret),
+            wanted("a.example.test", AddressFamily::Ipv4, "198.51.100.1", secret),
+            wanted("b.example.test", AddressFamily::Ipv6, "2001:db8::b", secret),
+        };
+    };
+    const QList<WantedRecord> batch = names(knot.secret());
+    EXPECT_EQ(rfc2136BatchKey(batch[0].settings), rfc2136BatchKey(batch[2].settings));
+    EXPECT_NE(rfc2136BatchKey(batch[0].settings),
+              rfc2136BatchKey(names(QByteArray(32, 'x').toBase64())[0].settings));
+    EXPECT_FALSE(rfc2136BatchKey(batch[0].settings).contains(knot.secret()));
+    DnsTargetSettings dyndns2;
+    dyndns2.protocol = DnsProtocol::Dyndns2;
+    EXPECT_EQ(rfc2136BatchKey(dyndns2), "");
+
+    // A refused key fails every name of the message and changes nothing.
+    const QString serial = knot.serial();
+    const QList<DnsOutcome> refused =
+        Rfc2136Batch({5}).publish(names(QByteArray(32, 'x').toBase64()));
+    ASSERT_EQ(refused.size(), 4);
+    EXPECT_EQ(refused[0].status, DnsOutcome::Status::AlreadyCurrent);
+    for (const DnsOutcome& outcome : refused.mid(1)) {
+        EXPECT_EQ(outcome.status, DnsOutcome::Status::Failed);
+        EXPECT_TRUE(outcome.sent);
+        EXPECT_TRUE(outcome.reason.contains("(BADSIG)")) << outcome.reason.toStdString();
+    }
+    EXPECT_EQ(refused[3].held, QStringList{});
+    EXPECT_EQ(knot.serial(), serial);
+
+    // The serial goes up once for each UPDATE the server applies.
+    const QList<DnsOutcome> done = Rfc2136Batch({5}).publish(batch);
+    ASSERT_EQ(done.size(), 4);
+    EXPECT_EQ(done[0].status, DnsOutcome::Status::AlreadyCurrent);
+    EXPECT_FALSE(done[0].sent);
+    const QString at = " at " + knot.server();
+    const QString published[] = {kName + " now holds 2001:db8::42" + at,
+                                 "a.example.test now holds 198.51.100.1" + at,
+                                 "b.example.test now holds 2001:db8::b" + at};
+    for (int i = 1; i < 4; ++i) {
+        EXPECT_EQ(done[i].status, DnsOutcome::Status::Published) << done[i].reason.toStdString();
+        EXPECT_EQ(done[i].reason, published[i - 1]);
+    }
+    EXPECT_EQ(knot.serial().toLongLong(), serial.toLongLong() + 1);
+    EXPECT_EQ(knot.records(kName, "A"), QStringList{"192.0.2.1"});
+    EXPECT_EQ(knot.records(kName, "AAAA"), QStringList{"2001:db8::42"});
+    EXPECT_EQ(knot.records("a.example.test", "A"), QStringList{"198.51.100.1"});
+    EXPECT_EQ(knot.records("b.example.test", "AAAA"), QStringList{"2001:db8::b"});
 }
 
 TEST(DnsNameKeeper, AServerThatDoesNotAnswerFailsWithinTheBound)

@@ -1,5 +1,6 @@
 #include "service/configreader.h"
 #include "service/retryschedule.h"
+#include "service/secretregistry.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -258,6 +259,32 @@ TEST_F(ConfigReaderTest, APasswordInAFileOthersCanReadIsRefused)
               shared | QFile::ReadOther);
     EXPECT_EQ(std::get<PublisherSettings>(readSettings(withCredential)).targets[0].password,
               "from credential");
+}
+
+// Registered before refused: a secret the reading turns down is still taken out of every line.
+TEST_F(ConfigReaderTest, ASecretThatIsRefusedIsStillNeverShown)
+{
+    const QString shared =
+        write("shared.conf",
+              "[dns away]\nprotocol = dyndns2\nname = a.example.net\nurl = https://d.example.net/\n"
+              "user = bob\npassword = dns-inline-secret\n",
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    EXPECT_EQ(errorsOf(shared).value(0).toStdString(),
+              QString("%1:6: [dns away] password: %1 can be read or changed by group or others, "
+                      "and it holds a password; run chmod 600 %1")
+                  .arg(shared)
+                  .toStdString());
+    const QString lines = write("lines", "first-line-secret\r\nsecond-line-secret\n");
+    const QString config =
+        write("lines.conf",
+              "[target home]\nhost = h\nuser = a\npassword_file = " + lines.toUtf8() + "\n");
+    EXPECT_EQ(errorsOf(config).join('\n').toStdString(),
+              QString("%1:4: [target home] password_file: %2 holds more than one line")
+                  .arg(config, lines)
+                  .toStdString());
+    EXPECT_EQ(
+        redactSecrets("dns-inline-secret, first-line-secret, second-line-secret").toStdString(),
+        "***, ***, ***");
 }
 
 TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)

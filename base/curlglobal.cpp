@@ -1,0 +1,15 @@
+#include "base/curlglobal.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace quendle {
+
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+} // namespace quendle

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "dns/dnsexchange.h"
+#include "dns/dnsoutcome.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The steps every protocol takes around an update: ask what the name holds, send nothing when it
+// is current, ask again afterwards. Used by dns/ only.
+namespace quendle::dns {
+
+// "no record", or the addresses.
+QString heldText(const QStringList& held);
+
+// A failed outcome with its reason and the server's words.
+DnsOutcome failedOutcome(const QString& reason, const QString& details = {});
+
+// The servers to ask what the name holds: the configured one, or the zone's own.
+struct Servers
+{
+    QList<DnsServerAddress> list;
+    QString error;
+};
+Servers serversToAsk(const DnsTargetSettings& settings, int seconds);
+
+// Asks the servers in turn until one answers; `asked` is the one that did.
+RecordsAnswer askFirst(const Servers& servers, const QString& name, AddressFamily family,
+                       int seconds, DnsServerAddress& asked);
+
+// What the name's records before an update mean when it should hold `address`: AlreadyCurrent,
+// or Failed when an update is needed but `maySend` is false; nullopt when the update is to go
+// out. `where` is the server that answered.
+std::optional<DnsOutcome> outcomeBeforeUpdate(const QString& name, const QString& address,
+                                              bool maySend, const RecordsAnswer& before,
+                                              const QString& where);
+
+// `outcome` (Published) once the server took the update, from what it answers afterwards: the
+// name must hold exactly `address`.
+void checkAfterUpdate(DnsOutcome& outcome, const QString& name, AddressFamily family,
+                      const QString& address, const RecordsAnswer& after, const QString& where);
+
+} // namespace quendle::dns
