@@ -6,6 +6,7 @@
 #include "cli/qtplatform.h"
 #include "cli/signalnotifier.h"
 #include "cli/systemdnotify.h"
+#include "cli/watchlock.h"
 #include "cli/watchservices.h"
 #include "dns/dnsnamekeeper.h"
 #include "service/addresslookup.h"
@@ -91,6 +92,11 @@ int publishOffline(const PublisherSettings& settings)
 
 int watch(const PublisherSettings& settings)
 {
+    // Two watches on one state file would both publish and overwrite each other's state.
+    if (const auto locked = takeWatchLock(defaultStatePath()); !locked) {
+        logger::error(locked.error());
+        return 2;
+    }
     AddressChangeMonitor monitor;
     std::unique_ptr<QSocketNotifier> monitorNotifier;
     std::unique_ptr<SignalNotifier> signalNotifier;

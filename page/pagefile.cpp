@@ -2,10 +2,11 @@
 
 #include "page/productsettings.h"
 
+#include "base/safefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace quendle {
 
@@ -16,18 +17,11 @@ QString pageFilePath(const QString& directory)
 
 Expected<void> replaceFile(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    // Unbuffered, a short write (disk full, size limit) shows here: a buffered one is flushed
-    // by commit(), which does not notice that part of the page went missing.
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-        file.write(bytes) == bytes.size() && file.commit())
+    const auto replaced = replaceFileByRename(path, bytes);
+    if (replaced)
         return {};
-    const QString reason = file.error() == QFileDevice::NoError
-                               ? QStringLiteral("Not all of the page could be written.")
-                               : file.errorString();
-    file.cancelWriting();
     return Unexpected(QStringLiteral("The page file could not be written:\n%1\n\n%2")
-                          .arg(QDir::toNativeSeparators(path), reason));
+                          .arg(QDir::toNativeSeparators(path), replaced.error()));
 }
 
 Expected<QByteArray> readPageFile(const QString& path)

@@ -4,7 +4,8 @@
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 
-#include <QDir>
+#include "base/safefile.h"
+
 #include <QFileInfo>
 
 namespace quendle {
@@ -13,10 +14,11 @@ namespace {
 
 Expected<void> writePage(const QString& path, const QByteArray& bytes)
 {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
+    // The window writes where its user points it; the publisher, often a service, keeps to a
+    // folder that no other user could slip a link or a file of their own into.
+    if (const auto folder = makeOwnFolder(QFileInfo(path).absolutePath()); !folder)
         return Unexpected(
-            QStringLiteral("The folder of the page file could not be made: %1").arg(folder));
+            QStringLiteral("The page file could not be written: %1").arg(folder.error()));
     return replaceFile(path, bytes);
 }
 

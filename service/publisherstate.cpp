@@ -2,13 +2,13 @@
 
 #include "service/configreader.h"
 
-#include <QDir>
+#include "base/safefile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <unistd.h>
 
@@ -161,15 +161,13 @@ std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
 
 std::optional<QString> writeStateFile(const QString& path, const PublisherState& state)
 {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
-        return u"the folder of the state file could not be made: %1"_s.arg(folder);
+    if (const auto folder = makeOwnFolder(QFileInfo(path).absolutePath()); !folder)
+        return folder.error();
     PublisherState stamped = state;
     if (!stamped.written.isValid())
         stamped.written = QDateTime::currentDateTimeUtc();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(stateToJson(stamped)) < 0 || !file.commit())
-        return u"the state file %1 could not be written: %2"_s.arg(path, file.errorString());
+    if (const auto written = replaceFileByRename(path, stateToJson(stamped)); !written)
+        return u"the state file %1 could not be written: %2"_s.arg(path, written.error());
     return std::nullopt;
 }
 

@@ -75,8 +75,9 @@ bool writerRuns(const PublisherState& state);
 QByteArray stateToJson(const PublisherState& state);
 std::variant<PublisherState, QString> stateFromJson(const QByteArray& json);
 
-// Replaces the file at `path` in one step (a temporary file, then rename), making its folder
-// when missing. Returns the problem, if any.
+// Replaces the file at `path` in one step (a new file renamed over it, so never written through a
+// link), making its folder with mode 700 when missing and refusing one another user owns (see
+// base/safefile.h). Returns the problem, if any.
 std::optional<QString> writeStateFile(const QString& path, const PublisherState& state);
 
 struct NoStateFile

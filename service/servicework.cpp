@@ -89,12 +89,18 @@ std::shared_ptr<PortKeeper> ServiceWork::openPortKeeper(const router::RouterOpti
 Expected<void> ServiceWork::writeOnlinePage(const PublisherSettings& settings,
                                             const AddressRound& published)
 {
+    // Only a [target] uploads the page: with DNS names alone there is no page to write, and its
+    // folder need not even exist.
+    if (settings.targets.isEmpty())
+        return {};
     return quendle::writeOnlinePage(settings, published.addressOf(AddressFamily::Ipv4),
                                     published.addressOf(AddressFamily::Ipv6));
 }
 
 Expected<void> ServiceWork::writeOfflinePage(const PublisherSettings& settings)
 {
+    if (settings.targets.isEmpty())
+        return {};
     return quendle::writeOfflinePage(settings);
 }
 

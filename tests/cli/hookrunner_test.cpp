@@ -1,5 +1,6 @@
 #include "cli/hookrunner.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace quendle;
@@ -124,6 +126,84 @@ TEST_F(HookRunnerTest, AHookThatHangsIsKilledWithItsChildren)
     while (!goneOrZombie() && waited.elapsed() < 2000)
         QThread::msleep(10);
     EXPECT_TRUE(goneOrZombie()) << child.toStdString();
+}
+
+// A 5 MB line, a cut UTF-8 character, lines past the bytes in all: what is logged stays within
+// the bounds, each cut says what it dropped, and the hook, never blocked, exits on its own.
+TEST_F(HookRunnerTest, OutputIsLoggedWithinItsBoundsAndWhatIsDroppedIsCounted)
+{
+    const QString talk = script(
+        "talk.sh", "head -c 5000000 /dev/zero | tr '\\0' x; echo\n"
+                   "printf a; i=0; while [ $i -lt 600 ]; do printf '\\303\\251'; i=$((i+1)); done\n"
+                   "echo\ny=$(head -c 2000 /dev/zero | tr '\\0' y)\n"
+                   "i=0; while [ $i -lt 70 ]; do echo \"$y\"; i=$((i+1)); done\n"
+                   "echo end\n");
+    HookRunner runner;
+    const Lines lines = runToEnd(runner, talk);
+    Lines expected{
+        {"hook talk.sh: " + QString(1024, 'x') + " [line cut: dropped 4998976 bytes]", false},
+        {"hook talk.sh: a" + QString(511, QChar(0xe9)) + " [line cut: dropped 178 bytes]", false}};
+    // 2047 bytes logged so far: 62 lines of 1024 more, then the last byte of the 64 KB.
+    for (int i = 0; i < 62; ++i)
+        expected.append(
+            {"hook talk.sh: " + QString(1024, 'y') + " [line cut: dropped 976 bytes]", false});
+    expected.append({"hook talk.sh: y [line cut: dropped 1999 bytes]", false});
+    expected.append({"hook talk.sh: further output not logged (dropped 14011 bytes)", false});
+    expected.append({"hook talk.sh exited with status 0", false});
+    EXPECT_EQ(lines, expected);
+
+    // Short lines: a hundred are logged.
+    const Lines counted = runToEnd(runner, script("count.sh", "seq 1 150\n"));
+    ASSERT_EQ(counted.size(), 102);
+    EXPECT_EQ(counted[99].first, "hook count.sh: 100");
+    EXPECT_EQ(counted[100].first, "hook count.sh: further output not logged (dropped 200 bytes)");
+}
+
+// What leaves the hook's process group (setsid) or its parent (a double fork) is killed at the
+// bound all the same, whether the hook is still running then or has ended, and reaped.
+TEST_F(HookRunnerTest, WhatAHookLeavesBehindIsKilledAtItsBound)
+{
+    const QByteArray pids = dir.filePath("pids").toUtf8();
+    const QString stay = script("stay.sh", "setsid sleep 300 & echo $! >> " + pids + "\nwait\n");
+    const QString leave =
+        script("leave.sh", "setsid sleep 300 & echo $! >> " + pids +
+                               "\n(setsid sleep 300 & echo $! >> " + pids + ")\n");
+    HookRunner runner(std::chrono::milliseconds(1500));
+    Lines lines;
+    QObject::connect(&runner, &HookRunner::logLine, [&](const QString& line, bool problem) {
+        lines.append({line, problem});
+    });
+    runToEnd(runner, stay);
+    runToEnd(runner, leave);
+    const QList<QByteArray> sleeping = read("pids").trimmed().split('\n');
+    ASSERT_EQ(sleeping.size(), 3) << read("pids").toStdString();
+    const auto anyLeft = [&] {
+        return std::any_of(sleeping.begin(), sleeping.end(),
+                           [](const QByteArray& pid) { return QFile::exists("/proc/" + pid); });
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (anyLeft() && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    for (const QByteArray& pid : sleeping) {
+        EXPECT_FALSE(QFile::exists("/proc/" + pid)) << pid.toStdString() << " left or not reaped";
+        // Without the bound, nothing else ends it.
+        QFile command("/proc/" + pid + "/cmdline");
+        if (command.open(QIODevice::ReadOnly) && command.readAll() == QByteArray("sleep\0"
+                                                                                 "300\0",
+                                                                                 10))
+            ::kill(pid.toInt(), SIGKILL);
+    }
+    EXPECT_EQ(lines, Lines({{"hook stay.sh did not end within 1.5 s and was killed", true},
+                            {"hook leave.sh exited with status 0", false},
+                            {"hook leave.sh: killed what it left running past its bound of 1.5 s "
+                             "(2 processes)",
+                             true}}));
+    // The reaping leaves each hook's exit status to its QProcess.
+    EXPECT_EQ(runToEnd(runner, script("three.sh", "exit 3\n")),
+              Lines({{"hook three.sh exited with status 3", true}}));
 }
 
 TEST_F(HookRunnerTest, AFailureIsLogged)

@@ -33,6 +33,19 @@ protected:
                "\n";
     }
 
+    // A [dns name] section for home.example.test at `knot`, its key in a file of the test's.
+    QByteArray dnsSection(const TestKnot& knot)
+    {
+        QFile key(dir.filePath("tsig.key"));
+        EXPECT_TRUE(key.open(QIODevice::WriteOnly));
+        key.write(knot.secret().toLatin1() + "\n");
+        key.close();
+        key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        return "[dns name]\nprotocol = rfc2136\nname = home.example.test\nserver = " +
+               knot.server().toUtf8() +
+               "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n";
+    }
+
     TestFtpServer server;
     TestHttpEcho echo;
 };
@@ -130,14 +143,7 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
 {
     TestKnot knot;
     ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
-    QFile key(dir.filePath("tsig.key"));
-    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
-    key.write(knot.secret().toLatin1() + "\n");
-    key.close();
-    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    const QByteArray name = "[dns name]\nprotocol = rfc2136\nname = home.example.test\nserver = " +
-                            knot.server().toUtf8() +
-                            "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n";
+    const QByteArray name = dnsSection(knot);
     writeConfig(webSource(), targetFor("home", server.host()) + name);
     const Run once = run({"--verbose", "once"});
     EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
@@ -169,6 +175,24 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
     EXPECT_EQ(remotePage(server), onlinePage("11.22.33.45", "me@example.org", defaultBanner()));
     for (const QString& output : {once.err, once.out, address.out, address.err, refused.err})
         EXPECT_FALSE(output.contains(knot.secret())) << output.toStdString();
+}
+
+// Only a [target] uploads the page: with DNS names alone no page is written, and a page folder
+// that cannot be made stops nothing.
+TEST_F(OnceTest, DnsNamesAloneNeedNoPageFolder)
+{
+    TestKnot knot;
+    ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
+    QFile notAFolder(QFileInfo(pagePath()).path());
+    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly) && notAFolder.write("a file\n") == 7);
+    notAFolder.close();
+    writeConfig(webSource(), dnsSection(knot));
+    const Run once = run({"once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
+    EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.44"});
+    const Run offline = run({"offline"});
+    EXPECT_EQ(offline.exitCode, 0) << offline.err.toStdString();
+    EXPECT_EQ(readWholeFile(notAFolder.fileName()), "a file\n");
 }
 
 TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)

@@ -26,6 +26,12 @@ QByteArray PublisherFixture::targetFor(const QByteArray& name, const QString& ho
            "\ndirectory = /www\n";
 }
 
+QProcessEnvironment PublisherFixture::withStateHome(QProcessEnvironment environment) const
+{
+    environment.insert("XDG_STATE_HOME", dir.filePath("state"));
+    return environment;
+}
+
 QStringList PublisherFixture::withConfig(const QStringList& arguments) const
 {
     return QStringList{QStringLiteral(QUENDLE_PUBLISH_PROGRAM), "--config", configPath()} +
@@ -37,6 +43,7 @@ PublisherFixture::Run PublisherFixture::run(const QStringList& arguments,
 {
     QStringList command = launcher + withConfig(arguments);
     QProcess process;
+    process.setProcessEnvironment(withStateHome(QProcessEnvironment::systemEnvironment()));
     process.start(command.takeFirst(), command);
     Run result;
     if (!process.waitForFinished(90000)) {
@@ -55,7 +62,7 @@ void PublisherFixture::startWatch(const QStringList& launcher,
                                   const QProcessEnvironment& environment)
 {
     QStringList command = launcher + withConfig({"--verbose", "watch"});
-    watch.setProcessEnvironment(environment);
+    watch.setProcessEnvironment(withStateHome(environment));
     watch.setStandardOutputFile(QProcess::nullDevice());
     watch.setStandardErrorFile(dir.filePath("watch.log"));
     watch.start(command.takeFirst(), command);

@@ -36,7 +36,8 @@ protected:
 
     Run run(const QStringList& arguments, const QStringList& launcher = {});
 
-    // Starts `watch` in the background, its stderr going to watchLog().
+    // Starts `watch` in the background, its stderr going to watchLog(), its state in
+    // state/quendle/ of the test's folder.
     void
     startWatch(const QStringList& launcher = {},
                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
@@ -57,6 +58,8 @@ protected:
 
 private:
     QStringList withConfig(const QStringList& arguments) const;
+    // Every run keeps its state (and watch its lock) in the test's folder: state/quendle/.
+    QProcessEnvironment withStateHome(QProcessEnvironment environment) const;
 };
 
 } // namespace quendle::testing

@@ -183,7 +183,6 @@ TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("NOTIFY_SOCKET", socketPath);
     environment.insert("WATCHDOG_USEC", "1000000");
-    environment.insert("XDG_STATE_HOME", dir.filePath("state"));
     startWatch({}, environment);
     const auto serverHasNow = [&](const QByteArray& page) {
         return waitFor([&] { return drained(remotePage(server) == page); }, 15000);
@@ -224,6 +223,28 @@ TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
     EXPECT_EQ(datagrams.count("READY=1"), 1);
     EXPECT_TRUE(datagrams.contains("WATCHDOG=1"));
     EXPECT_EQ(datagrams.last(), "STOPPING=1");
+}
+
+// Two watches on one state file would both publish: the second one exits at once.
+TEST_F(WatchTest, ASecondWatchOnTheSameStateFileExitsTwoNamingTheFirstOnesPid)
+{
+    writeConfig(fastWebSource(), targetFor("home", server.host()));
+    startWatch();
+    ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
+    const Run second = run({"watch"});
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_TRUE(second.err.endsWith(QString("another watch (pid %1) runs on the state file %2; "
+                                            "one watch at a time may use it\n")
+                                        .arg(watch.processId())
+                                        .arg(dir.filePath("state/quendle/state.json"))))
+        << second.err.toStdString();
+    EXPECT_EQ(server.loginCount(), 1) << "the second watch sent nothing";
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+    // Once the first has ended, the lock is free again.
+    startWatch();
+    ASSERT_TRUE(waitFor([&] { return server.loginCount() == 2; }, 15000))
+        << watchLog().toStdString();
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
 }
 
 TEST_F(WatchTest, AConfigurationReplacedByAPipeIsRefusedOnHangupAndPublishingGoesOn)

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quendle;
@@ -57,6 +59,29 @@ TEST_F(PageFileTest, AShorterPageLeavesNothingOfTheLongerOne)
     const QByteArray shorter = offlinePage("");
     ASSERT_TRUE(replaceFile(path, shorter));
     EXPECT_EQ(contents(path), shorter);
+}
+
+// The window's Save too replaces a link with the page and leaves the link's target alone; a page
+// file of its own keeps its permissions.
+TEST_F(PageFileTest, ALinkInPlaceOfThePageIsReplacedAndAFileKeepsItsPermissions)
+{
+    const QString theirs = dir.filePath("theirs");
+    ASSERT_TRUE(replaceFile(theirs, "their file\n"));
+    ASSERT_TRUE(QFile::link(theirs, path));
+    const QByteArray page = offlinePage("");
+    ASSERT_TRUE(replaceFile(path, page));
+    EXPECT_EQ(contents(theirs), "their file\n");
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(contents(path), page);
+
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    ASSERT_TRUE(replaceFile(path, "new page\r\n"));
+    struct stat facts
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0640u);
+    EXPECT_EQ(entries(), QStringList({"quendle.htm", "theirs"}));
 }
 
 TEST_F(PageFileTest, AFailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile)
