@@ -53,14 +53,23 @@ Servers serversToAsk(const DnsTargetSettings& settings, int seconds)
     return {found.servers, found.error};
 }
 
+// The key questions are signed with: the name's own (rfc2136). Without one (dyndns2), questions
+// go over TCP.
+std::optional<TsigKey> questionKey(const DnsTargetSettings& settings)
+{
+    if (settings.protocol != DnsProtocol::Rfc2136)
+        return std::nullopt;
+    return TsigKey{settings.keyName, settings.keyAlgorithm, settings.keySecret};
+}
+
 // Asks the servers in turn until one answers; `asked` is the one that did.
 RecordsAnswer askFirst(const Servers& servers, const QString& name, AddressFamily family,
-                       int seconds, DnsServerAddress& asked)
+                       int seconds, const std::optional<TsigKey>& key, DnsServerAddress& asked)
 {
     RecordsAnswer answer;
     answer.error = servers.error;
     for (const DnsServerAddress& server : servers.list) {
-        answer = askRecords(server, name, family, seconds);
+        answer = askRecords(server, name, family, seconds, key);
         asked = server;
         if (answer.ok)
             break;
@@ -97,7 +106,7 @@ DnsLookup DnsNameKeeper::holds(AddressFamily family)
     DnsServerAddress asked;
     const RecordsAnswer answer =
         askFirst(serversToAsk(m_settings, m_bounds.exchangeSeconds), m_settings.dnsName, family,
-                 m_bounds.exchangeSeconds, asked);
+                 m_bounds.exchangeSeconds, questionKey(m_settings), asked);
     lookup.ok = answer.ok;
     lookup.held = answer.addresses;
     lookup.server = asked.host.isEmpty() ? QString() : shownServer(asked);
@@ -111,10 +120,10 @@ namespace {
 // whose status is final when it is not Published.
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, Send send)
+                const Servers& servers, int seconds, const std::optional<TsigKey>& key, Send send)
 {
     DnsServerAddress server;
-    const RecordsAnswer before = askFirst(servers, name, family, seconds, server);
+    const RecordsAnswer before = askFirst(servers, name, family, seconds, key, server);
     if (!before.ok)
         return failed(QStringLiteral("cannot ask what %1 holds: %2").arg(name, before.error));
     const QString where = shownServer(server);
@@ -139,7 +148,7 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
             outcome.held = before.addresses;
         return outcome;
     }
-    const RecordsAnswer after = askRecords(server, name, family, seconds);
+    const RecordsAnswer after = askRecords(server, name, family, seconds, key);
     if (!after.ok) {
         outcome.status = DnsOutcome::Status::Failed;
         outcome.reason = QStringLiteral("the update was taken, but asking %1 again failed: %2")
@@ -166,14 +175,15 @@ DnsOutcome DnsNameKeeper::publishRfc2136(AddressFamily family, const QString& ad
     if (servers.list.isEmpty())
         return failed(servers.error);
     if (m_zone.isEmpty()) {
-        const RecordsAnswer zone = askZone(servers.list.first(), m_settings.dnsName, seconds);
+        const RecordsAnswer zone =
+            askZone(servers.list.first(), m_settings.dnsName, seconds, questionKey(m_settings));
         if (!zone.ok)
             return failed(QStringLiteral("cannot find the zone of %1: %2")
                               .arg(m_settings.dnsName, zone.error));
         m_zone = zone.zone;
     }
-    const TsigKey key{m_settings.keyName, m_settings.keyAlgorithm, m_settings.keySecret};
-    return keep(m_settings.dnsName, family, address, maySend, servers, seconds,
+    const TsigKey key = *questionKey(m_settings);
+    return keep(m_settings.dnsName, family, address, maySend, servers, seconds, key,
                 [&](const DnsServerAddress& server) {
                     const UpdateAnswer update =
                         sendUpdate(server, m_zone, m_settings.dnsName, family, address,
@@ -190,7 +200,7 @@ DnsOutcome DnsNameKeeper::publishDyndns2(AddressFamily family, const QString& ad
 {
     const int seconds = m_bounds.exchangeSeconds;
     const Servers servers = serversToAsk(m_settings, seconds);
-    return keep(m_settings.dnsName, family, address, maySend, servers, seconds,
+    return keep(m_settings.dnsName, family, address, maySend, servers, seconds, std::nullopt,
                 [&](const DnsServerAddress&) {
                     const Dyndns2Answer answer = sendDyndns2(m_settings, address, seconds);
                     DnsOutcome outcome = failed(answer.reason, answer.details);
