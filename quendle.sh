@@ -18,6 +18,7 @@ build_packages=(
     libsystemd-dev    # sd_notify: readiness, status and watchdog of quendle-publish's units
     pkgconf           # finds libsystemd and ldns for CMake
     libldns-dev       # DNS names: builds, signs (TSIG), sends and reads DNS UPDATE messages
+    libxml2-dev       # its HTML parser finds the links of a page read back after an upload
 )
 test_packages=(
     googletest libgtest-dev

@@ -49,8 +49,8 @@ QString printable(const QString& text)
             continue;
         }
         afterBreak = false;
-        if (isControlCharacter(c) && c != u'\t')
-            shown += QStringLiteral("\\x%1").arg(static_cast<int>(c), 2, 16, QLatin1Char('0'));
+        if (actsOnTerminal(c) && c != u'\t')
+            shown += escapedCharacter(c);
         else
             shown += text[i];
     }

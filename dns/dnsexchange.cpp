@@ -3,7 +3,14 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 
 namespace quendle::dns {
 
@@ -196,17 +203,343 @@ QString shownServer(const DnsServerAddress& server)
 
 namespace {
 
+// Questions go out on sockets of their own rather than through ldns_send(), which takes the first
+// datagram that arrives on its port, whoever sent it.
+using Clock = std::chrono::steady_clock;
+
+class Socket
+{
+public:
+    explicit Socket(int fd) : m_fd(fd) {}
+    ~Socket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct Peer
+{
+    sockaddr_storage address{};
+    socklen_t size = 0;
+};
+
+Peer peerAt(const QString& address, int port)
+{
+    Peer peer;
+    const QByteArray text = address.toLatin1();
+    if (address.contains(QLatin1Char(':'))) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&peer.address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        if (inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1)
+            peer.size = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&peer.address);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        if (inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1)
+            peer.size = sizeof *v4;
+    }
+    return peer;
+}
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Waits until `fd` is ready for `events`; false once `deadline` has passed.
+bool waitFor(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd ready{fd, events, 0};
+        const int count = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 60000)));
+        if (count > 0)
+            return true;
+        if (count < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// A question as it went out, and what its answer must be.
+struct Question
+{
+    const ldns_pkt* packet = nullptr;
+    QByteArray wire;
+    const TsigKey* key = nullptr; // null: not signed
+    QByteArray keyName;           // as ldns takes them
+    QByteArray secret;
+    const ldns_rdf* mac = nullptr; // the question's signature, which the answer's covers
+};
+
+QString questionRefusal(uint16_t tsig, const TsigKey& key)
+{
+    switch (tsig) {
+    case 16:
+        return QStringLiteral("BADSIG: the secret in key_file or credential is not the one the "
+                              "server has for key %1")
+            .arg(key.name);
+    case 17:
+        return QStringLiteral("BADKEY: the server does not know key %1 with %2, or does not let it "
+                              "ask about the zone; check key_name and key_algorithm, and that the "
+                              "server allows the key to query")
+            .arg(key.name, tsigAlgorithmName(key.algorithm));
+    case 18:
+        return QStringLiteral("BADTIME: set this machine's clock right, for example with NTP");
+    default:
+        return tsigErrorName(tsig);
+    }
+}
+
+// Why `wire` is not the answer to `question` (it is then dropped), or nothing when it is; the
+// answer is then in `reply`.
+std::optional<QString> notTheAnswer(const Question& question, const QByteArray& wire, Packet& reply)
+{
+    ldns_pkt* parsed = nullptr;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(wire.constData());
+    if (ldns_wire2pkt(&parsed, bytes, static_cast<size_t>(wire.size())) != LDNS_STATUS_OK) {
+        ldns_pkt_free(parsed);
+        return QStringLiteral("bytes that are no DNS message");
+    }
+    reply.reset(parsed);
+    const ldns_rr_list* asked = ldns_pkt_question(question.packet);
+    const ldns_rr_list* answered = ldns_pkt_question(parsed);
+    const bool sameQuestion = ldns_rr_list_rr_count(answered) == 1 &&
+                              ldns_dname_compare(ldns_rr_owner(ldns_rr_list_rr(answered, 0)),
+                                                 ldns_rr_owner(ldns_rr_list_rr(asked, 0))) == 0 &&
+                              ldns_rr_get_type(ldns_rr_list_rr(answered, 0)) ==
+                                  ldns_rr_get_type(ldns_rr_list_rr(asked, 0)) &&
+                              ldns_rr_get_class(ldns_rr_list_rr(answered, 0)) ==
+                                  ldns_rr_get_class(ldns_rr_list_rr(asked, 0));
+    if (!ldns_pkt_qr(parsed) || ldns_pkt_id(parsed) != ldns_pkt_id(question.packet) ||
+        !sameQuestion)
+        return QStringLiteral("an answer to another question");
+    if (!question.key)
+        return std::nullopt;
+    if (ldns_pkt_tsig_verify(parsed, bytes, static_cast<size_t>(wire.size()),
+                             question.keyName.constData(), question.secret.constData(),
+                             question.mac))
+        return std::nullopt;
+    if (const uint16_t tsig = tsigError(parsed))
+        return QStringLiteral("an unsigned answer saying %1")
+            .arg(questionRefusal(tsig, *question.key));
+    return QStringLiteral("an answer without a valid signature of key %1").arg(question.key->name);
+}
+
+// What came back from one address, or why nothing that counts did.
+struct Heard
+{
+    Packet reply;
+    QString error;   // why there is no reply, when it is not the wait running out
+    QString dropped; // what last arrived and was dropped
+};
+
+// Over UDP, on a socket connected to `peer`: the kernel passes on only datagrams from its address
+// and port. Whatever else arrives there is dropped, and the wait goes on until `deadline`.
+Heard askOverUdp(const Question& question, const Peer& peer, Clock::time_point deadline)
+{
+    Heard heard;
+    const Socket socket(
+        ::socket(peer.address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (socket.fd() < 0 ||
+        ::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&peer.address), peer.size) != 0 ||
+        ::send(socket.fd(), question.wire.constData(), static_cast<size_t>(question.wire.size()),
+               0) != question.wire.size()) {
+        heard.error = systemError(errno);
+        return heard;
+    }
+    QByteArray buffer(65535, Qt::Uninitialized);
+    while (waitFor(socket.fd(), POLLIN, deadline)) {
+        const ssize_t got =
+            ::recv(socket.fd(), buffer.data(), static_cast<size_t>(buffer.size()), 0);
+        if (got < 0) {
+            // A refusal is an ICMP message, which anyone can send: it ends nothing either.
+            if (errno == ECONNREFUSED)
+                heard.dropped = QStringLiteral("a report that the port is closed");
+            else if (errno != EAGAIN && errno != EINTR) {
+                heard.error = systemError(errno);
+                return heard;
+            }
+            continue;
+        }
+        if (const auto why = notTheAnswer(question, buffer.first(got), heard.reply)) {
+            heard.dropped = *why;
+            heard.reply.reset();
+            continue;
+        }
+        return heard;
+    }
+    return heard;
+}
+
+// Reads exactly `size` bytes before `deadline`; false with `error` empty when the wait ran out.
+bool readExactly(int fd, char* into, qsizetype size, Clock::time_point deadline, QString& error)
+{
+    while (size > 0) {
+        if (!waitFor(fd, POLLIN, deadline))
+            return false;
+        const ssize_t got = ::recv(fd, into, static_cast<size_t>(size), 0);
+        if (got == 0) {
+            error = QStringLiteral("the server closed the connection without an answer");
+            return false;
+        }
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            error = systemError(errno);
+            return false;
+        }
+        into += got;
+        size -= got;
+    }
+    return true;
+}
+
+// Over TCP: the messages on the connection are read in turn until one is the answer.
+Heard askOverTcp(const Question& question, const Peer& peer, Clock::time_point deadline)
+{
+    Heard heard;
+    const Socket socket(
+        ::socket(peer.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (socket.fd() < 0) {
+        heard.error = systemError(errno);
+        return heard;
+    }
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&peer.address), peer.size) != 0) {
+        if (errno != EINPROGRESS) {
+            heard.error = systemError(errno);
+            return heard;
+        }
+        if (!waitFor(socket.fd(), POLLOUT, deadline))
+            return heard;
+        int code = 0;
+        socklen_t size = sizeof code;
+        getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &code, &size);
+        if (code != 0) {
+            heard.error = systemError(code);
+            return heard;
+        }
+    }
+    const auto length = static_cast<uint16_t>(question.wire.size());
+    QByteArray message = QByteArray(1, static_cast<char>(length >> 8)) +
+                         QByteArray(1, static_cast<char>(length & 0xff)) + question.wire;
+    for (qsizetype sent = 0; sent < message.size();) {
+        if (!waitFor(socket.fd(), POLLOUT, deadline))
+            return heard;
+        const ssize_t written = ::send(socket.fd(), message.constData() + sent,
+                                       static_cast<size_t>(message.size() - sent), MSG_NOSIGNAL);
+        if (written < 0 && errno != EAGAIN && errno != EINTR) {
+            heard.error = systemError(errno);
+            return heard;
+        }
+        sent += std::max<ssize_t>(written, 0);
+    }
+    for (;;) {
+        unsigned char prefix[2];
+        if (!readExactly(socket.fd(), reinterpret_cast<char*>(prefix), 2, deadline, heard.error))
+            return heard;
+        QByteArray wire((prefix[0] << 8) | prefix[1], Qt::Uninitialized);
+        if (!readExactly(socket.fd(), wire.data(), wire.size(), deadline, heard.error))
+            return heard;
+        if (const auto why = notTheAnswer(question, wire, heard.reply)) {
+            heard.dropped = *why;
+            heard.reply.reset();
+            continue;
+        }
+        return heard;
+    }
+}
+
+// Asks each of the server's addresses in turn, each within `seconds`, until one answers.
+Exchanged askServer(const QStringList& addresses, const Question& question,
+                    const DnsServerAddress& server, int seconds)
+{
+    Exchanged result;
+    const QString over = question.key ? QString() : QStringLiteral(" over TCP");
+    for (const QString& address : addresses) {
+        const Peer peer = peerAt(address, server.port);
+        if (peer.size == 0)
+            continue;
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+        Heard heard = question.key ? askOverUdp(question, peer, deadline)
+                                   : askOverTcp(question, peer, deadline);
+        // A truncated answer is asked again over TCP, within what is left of the bound.
+        if (heard.reply && ldns_pkt_tc(heard.reply.get()))
+            heard = askOverTcp(question, peer, deadline);
+        if (heard.reply) {
+            result.reply = std::move(heard.reply);
+            result.status = LDNS_STATUS_OK;
+            result.error.clear();
+            return result;
+        }
+        if (!heard.error.isEmpty())
+            result.error =
+                QStringLiteral("cannot ask %1%2: %3").arg(shownServer(server), over, heard.error);
+        else
+            result.error =
+                (question.key ? QStringLiteral("no answer from %1 signed with key %2 within %3 "
+                                               "seconds")
+                                    .arg(shownServer(server), question.key->name)
+                              : QStringLiteral("no answer from %1 over TCP within %2 seconds")
+                                    .arg(shownServer(server)))
+                    .arg(seconds);
+        if (!heard.dropped.isEmpty())
+            result.error += QStringLiteral("; dropped: ") + heard.dropped;
+    }
+    return result;
+}
+
 RecordsAnswer ask(const DnsServerAddress& server, const QString& name, ldns_rr_type type,
-                  int seconds)
+                  int seconds, const std::optional<TsigKey>& key)
 {
     RecordsAnswer result;
-    const Resolver resolver = resolverFor(server, seconds, result.error);
-    if (!resolver)
+    const QStringList addresses = serverAddresses(server.host, result.error);
+    if (addresses.isEmpty())
         return result;
     // No recursion wanted: only the server's own data counts.
     const Packet query(ldns_pkt_query_new(dname(name), type, LDNS_RR_CLASS_IN, 0));
     ldns_pkt_set_random_id(query.get());
-    const Exchanged answer = exchange(resolver.get(), query.get(), server, seconds);
+    Question question;
+    question.packet = query.get();
+    if (key) {
+        question.key = &*key;
+        question.keyName =
+            (key->name.endsWith(QLatin1Char('.')) ? key->name : key->name + QLatin1Char('.'))
+                .toLatin1();
+        question.secret = key->secret.toLatin1();
+        const QByteArray algorithm = tsigAlgorithmName(key->algorithm).toLatin1() + '.';
+        const ldns_status signing =
+            ldns_pkt_tsig_sign(query.get(), question.keyName.constData(),
+                               question.secret.constData(), 300, algorithm.constData(), nullptr);
+        if (signing != LDNS_STATUS_OK) {
+            result.error =
+                QStringLiteral("cannot sign the question with key %1: %2")
+                    .arg(key->name, QString::fromLatin1(ldns_get_errorstr_by_id(signing)));
+            return result;
+        }
+        question.mac = ldns_rr_rdf(ldns_pkt_tsig(query.get()), 3);
+    }
+    uint8_t* wire = nullptr;
+    size_t size = 0;
+    if (ldns_pkt2wire(&wire, query.get(), &size) != LDNS_STATUS_OK) {
+        std::free(wire);
+        result.error = QStringLiteral("cannot make the question about %1").arg(name);
+        return result;
+    }
+    question.wire = QByteArray(reinterpret_cast<const char*>(wire), static_cast<qsizetype>(size));
+    std::free(wire);
+    const Exchanged answer = askServer(addresses, question, server, seconds);
     if (!answer.reply) {
         result.error = answer.error;
         return result;
@@ -256,14 +589,15 @@ RecordsAnswer ask(const DnsServerAddress& server, const QString& name, ldns_rr_t
 } // namespace
 
 RecordsAnswer askRecords(const DnsServerAddress& server, const QString& name, AddressFamily family,
-                         int seconds)
+                         int seconds, const std::optional<TsigKey>& key)
 {
-    return ask(server, name, recordType(family), seconds);
+    return ask(server, name, recordType(family), seconds, key);
 }
 
-RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds)
+RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds,
+                      const std::optional<TsigKey>& key)
 {
-    RecordsAnswer result = ask(server, name, LDNS_RR_TYPE_SOA, seconds);
+    RecordsAnswer result = ask(server, name, LDNS_RR_TYPE_SOA, seconds, key);
     if (result.ok && result.zone.isEmpty()) {
         result.ok = false;
         result.error =

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-// Questions and updates to one DNS server, on ldns. Used by dns/ only.
+#include <optional>
+
+// Questions and updates to one DNS server, on ldns. Used by the name keeper only.
 namespace quendle::dns {
 
 struct TsigKey
@@ -26,11 +28,18 @@ struct RecordsAnswer
 
 // Asks `server` for the A (IPv4) or AAAA (IPv6) records of `name`, without recursion. Only an
 // authoritative answer counts: a server answering from a cache or for another zone fails.
+// Only the answer to this question counts, from the address and port asked: with `key`, the
+// question is signed over UDP and only an answer carrying the key's valid signature is taken;
+// without one it is asked over TCP. Anything else that arrives (another ID or question, bytes
+// that are no DNS message, an answer without the signature) is dropped and the wait goes on, at
+// most `seconds`.
 RecordsAnswer askRecords(const DnsServerAddress& server, const QString& name, AddressFamily family,
-                         int seconds);
+                         int seconds, const std::optional<TsigKey>& key = std::nullopt);
 
-// The zone `name` belongs to, as the SOA in `server`'s answer about it names it.
-RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds);
+// The zone `name` belongs to, as the SOA in `server`'s answer about it names it; asked as
+// askRecords() asks.
+RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds,
+                      const std::optional<TsigKey>& key = std::nullopt);
 
 // One RRset an UPDATE replaces: the name's records of the family's type become `address`.
 struct RecordChange

@@ -44,7 +44,7 @@ DnsLookup DnsNameKeeper::holds(AddressFamily family)
     DnsServerAddress asked;
     const RecordsAnswer answer =
         askFirst(serversToAsk(m_settings, m_bounds.exchangeSeconds), m_settings.dnsName, family,
-                 m_bounds.exchangeSeconds, asked);
+                 m_bounds.exchangeSeconds, questionKey(m_settings), asked);
     lookup.ok = answer.ok;
     lookup.held = answer.addresses;
     lookup.server = asked.host.isEmpty() ? QString() : shownServer(asked);
@@ -58,10 +58,10 @@ namespace {
 // `send` returns an outcome whose status is final when it is not Published.
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, Send send)
+                const Servers& servers, int seconds, const std::optional<TsigKey>& key, Send send)
 {
     DnsServerAddress server;
-    const RecordsAnswer before = askFirst(servers, name, family, seconds, server);
+    const RecordsAnswer before = askFirst(servers, name, family, seconds, key, server);
     if (!before.ok)
         return failedOutcome(
             QStringLiteral("cannot ask what %1 holds: %2").arg(name, before.error));
@@ -74,8 +74,8 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
             outcome.held = before.addresses;
         return outcome;
     }
-    checkAfterUpdate(outcome, name, family, address, askRecords(server, name, family, seconds),
-                     where);
+    checkAfterUpdate(outcome, name, family, address,
+                     askRecords(server, name, family, seconds, key), where);
     return outcome;
 }
 
@@ -91,7 +91,7 @@ DnsOutcome DnsNameKeeper::publishDyndns2(AddressFamily family, const QString& ad
 {
     const int seconds = m_bounds.exchangeSeconds;
     const Servers servers = serversToAsk(m_settings, seconds);
-    return keep(m_settings.dnsName, family, address, maySend, servers, seconds,
+    return keep(m_settings.dnsName, family, address, maySend, servers, seconds, std::nullopt,
                 [&](const DnsServerAddress&) {
                     const Dyndns2Answer answer = sendDyndns2(m_settings, address, seconds);
                     DnsOutcome outcome = failedOutcome(answer.reason, answer.details);

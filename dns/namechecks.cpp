@@ -30,13 +30,20 @@ Servers serversToAsk(const DnsTargetSettings& settings, int seconds)
     return {found.servers, found.error};
 }
 
+std::optional<TsigKey> questionKey(const DnsTargetSettings& settings)
+{
+    if (settings.protocol != DnsProtocol::Rfc2136)
+        return std::nullopt;
+    return TsigKey{settings.keyName, settings.keyAlgorithm, settings.keySecret};
+}
+
 RecordsAnswer askFirst(const Servers& servers, const QString& name, AddressFamily family,
-                       int seconds, DnsServerAddress& asked)
+                       int seconds, const std::optional<TsigKey>& key, DnsServerAddress& asked)
 {
     RecordsAnswer answer;
     answer.error = servers.error;
     for (const DnsServerAddress& server : servers.list) {
-        answer = askRecords(server, name, family, seconds);
+        answer = askRecords(server, name, family, seconds, key);
         asked = server;
         if (answer.ok)
             break;

@@ -27,9 +27,13 @@ struct Servers
 };
 Servers serversToAsk(const DnsTargetSettings& settings, int seconds);
 
+// The key questions about the name are signed with: its own (rfc2136). Without one, questions go
+// over TCP.
+std::optional<TsigKey> questionKey(const DnsTargetSettings& settings);
+
 // Asks the servers in turn until one answers; `asked` is the one that did.
 RecordsAnswer askFirst(const Servers& servers, const QString& name, AddressFamily family,
-                       int seconds, DnsServerAddress& asked);
+                       int seconds, const std::optional<TsigKey>& key, DnsServerAddress& asked);
 
 // What the name's records before an update mean when it should hold `address`: AlreadyCurrent,
 // or Failed when an update is needed but `maySend` is false; nullopt when the update is to go

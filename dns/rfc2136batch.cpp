@@ -71,7 +71,8 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
         }
         QString zone = record.settings.zone.isEmpty() ? m_zones.value(name) : record.settings.zone;
         if (zone.isEmpty()) {
-            const RecordsAnswer found = askZone(servers.list.first(), name, seconds);
+            const RecordsAnswer found =
+                askZone(servers.list.first(), name, seconds, questionKey(shared));
             if (!found.ok) {
                 outcomes[i] = failedOutcome(
                     QStringLiteral("cannot find the zone of %1: %2").arg(name, found.error));
@@ -80,7 +81,8 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
             zone = m_zones[name] = found.zone;
         }
         Pending change{i, zone, {}, {}};
-        change.before = askFirst(servers, name, record.family, seconds, change.server);
+        change.before =
+            askFirst(servers, name, record.family, seconds, questionKey(shared), change.server);
         if (!change.before.ok) {
             outcomes[i] = failedOutcome(
                 QStringLiteral("cannot ask what %1 holds: %2").arg(name, change.before.error));
@@ -127,7 +129,8 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
             outcome.status = DnsOutcome::Status::Published;
             const QString& name = record.settings.dnsName;
             checkAfterUpdate(outcome, name, record.family, record.address,
-                             askRecords(server, name, record.family, seconds), where);
+                             askRecords(server, name, record.family, seconds, questionKey(shared)),
+                             where);
         }
     }
     return finished();

@@ -10,7 +10,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <iterator>
 
 namespace quendle {
 
@@ -115,33 +123,170 @@ QByteArray stateToJson(const PublisherState& state)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// What a field of the state file holds, as stateToJson() writes it.
+enum class FieldType {
+    Text,
+    Number,     // a whole number from the field's least to its greatest
+    Flag,       // true or false
+    FlagOrNull, // true, false or null
+    Time,       // an ISO 8601 date and time
+    TimeOrNull,
+    List,
+};
+
+struct Field
+{
+    const char* key;
+    FieldType type;
+    double least = 0;
+    double greatest = 9007199254740992.0; // 2^53: every whole number up to it is exact
+};
+
+// The fields of each object in the state file; every one must be there, of its type.
+constexpr Field kRootFields[] = {
+    {"format", FieldType::Number},    {"pid", FieldType::Number, 1},
+    {"pid_start", FieldType::Number}, {"watch_started", FieldType::TimeOrNull},
+    {"written", FieldType::Time},     {"addresses", FieldType::List},
+    {"targets", FieldType::List},     {"mappings", FieldType::List},
+};
+constexpr Field kFamilyFields[] = {
+    {"family", FieldType::Text},
+    {"address", FieldType::Text},
+    {"source", FieldType::Text},
+    {"since", FieldType::TimeOrNull},
+};
+constexpr Field kTargetFields[] = {
+    {"kind", FieldType::Text},
+    {"name", FieldType::Text},
+    {"standing", FieldType::Text},
+    {"last_attempt", FieldType::TimeOrNull},
+    {"reason", FieldType::Text},
+    {"next_try", FieldType::TimeOrNull},
+    {"current", FieldType::Flag},
+};
+constexpr Field kMappingFields[] = {
+    {"protocol", FieldType::Text},
+    {"port", FieldType::Number, 1, 65535},
+    {"lease_until", FieldType::TimeOrNull},
+    {"note", FieldType::Text},
+};
+
+bool isTime(const QJsonValue& value)
+{
+    return value.isString() && timeFrom(value).isValid();
+}
+
+// What is wrong with `object` (shown as `where`) against `fields`, or nothing.
+template <std::size_t N>
+std::optional<QString> misfit(const QJsonObject& object, const Field (&fields)[N],
+                              const QString& where)
+{
+    for (const Field& field : fields) {
+        const QString name = where.isEmpty() ? QString::fromLatin1(field.key)
+                                             : where + u'.' + QLatin1String(field.key);
+        const auto found = object.find(QLatin1String(field.key));
+        if (found == object.end())
+            return u"%1 is missing"_s.arg(name);
+        const QJsonValue value = *found;
+        switch (field.type) {
+        case FieldType::Text:
+            if (!value.isString())
+                return u"%1 is not a string"_s.arg(name);
+            break;
+        case FieldType::Number:
+            if (!value.isDouble() || value.toDouble() != std::floor(value.toDouble()) ||
+                value.toDouble() < field.least || value.toDouble() > field.greatest)
+                return u"%1 is not a whole number from %2 to %3"_s.arg(name)
+                    .arg(static_cast<qint64>(field.least))
+                    .arg(static_cast<qint64>(field.greatest));
+            break;
+        case FieldType::Flag:
+            if (!value.isBool())
+                return u"%1 is not true or false"_s.arg(name);
+            break;
+        case FieldType::FlagOrNull:
+            if (!value.isBool() && !value.isNull())
+                return u"%1 is not true, false or null"_s.arg(name);
+            break;
+        case FieldType::Time:
+            if (!isTime(value))
+                return u"%1 is not a time"_s.arg(name);
+            break;
+        case FieldType::TimeOrNull:
+            if (!isTime(value) && !value.isNull())
+                return u"%1 is not a time or null"_s.arg(name);
+            break;
+        case FieldType::List:
+            if (!value.isArray())
+                return u"%1 is not a list"_s.arg(name);
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+// The objects of the list `key` of `root`, each checked against `fields`.
+template <std::size_t N>
+std::variant<QList<QJsonObject>, QString> objectsOf(const QJsonObject& root, const char* key,
+                                                    const Field (&fields)[N])
+{
+    QList<QJsonObject> objects;
+    const QJsonArray list = root.value(QLatin1String(key)).toArray();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const QString where = u"%1[%2]"_s.arg(QLatin1String(key)).arg(i);
+        if (!list[i].isObject())
+            return u"%1 is not an object"_s.arg(where);
+        if (auto problem = misfit(list[i].toObject(), fields, where))
+            return *problem;
+        objects << list[i].toObject();
+    }
+    return objects;
+}
+
+constexpr qint64 kLongestStateFile = 1024 * 1024;
+
+} // namespace
+
 std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
 {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        return u"not a state file: %1 at byte %2"_s.arg(error.errorString()).arg(error.offset);
     if (!document.isObject())
-        return u"not a state file: %1"_s.arg(error.errorString());
+        return u"not a state file: its JSON is not an object"_s;
     const QJsonObject root = document.object();
-    if (root.value(u"format"_s).toInt() != kFormat)
+    if (root.value(u"format"_s) != QJsonValue(kFormat))
         return u"a state file of another format"_s;
+    const auto wrong = [](const QString& problem) { return u"not a state file: "_s + problem; };
+    if (auto problem = misfit(root, kRootFields, {}))
+        return wrong(*problem);
+    const auto families = objectsOf(root, "addresses", kFamilyFields);
+    const auto targets = objectsOf(root, "targets", kTargetFields);
+    const auto mappings = objectsOf(root, "mappings", kMappingFields);
+    for (const auto* list : {&families, &targets, &mappings})
+        if (const auto* problem = std::get_if<QString>(list))
+            return wrong(*problem);
+
     PublisherState state;
     state.pid = root.value(u"pid"_s).toInteger();
     state.pidStart = root.value(u"pid_start"_s).toInteger();
     state.watchStarted = timeFrom(root.value(u"watch_started"_s));
     state.written = timeFrom(root.value(u"written"_s));
-    for (const QJsonValue& value : root.value(u"addresses"_s).toArray()) {
-        const QJsonObject object = value.toObject();
+    for (const QJsonObject& object : std::get<QList<QJsonObject>>(families))
         state.families.append(
             {object.value(u"family"_s).toString(), object.value(u"address"_s).toString(),
              object.value(u"source"_s).toString(), timeFrom(object.value(u"since"_s))});
-    }
-    for (const QJsonValue& value : root.value(u"targets"_s).toArray()) {
-        const QJsonObject object = value.toObject();
+    const QList<QJsonObject>& targetObjects = std::get<QList<QJsonObject>>(targets);
+    for (qsizetype i = 0; i < targetObjects.size(); ++i) {
+        const QJsonObject& object = targetObjects[i];
         PublisherState::Target target;
         const auto kind = kindNamed(object.value(u"kind"_s).toString());
         const auto standing = standingNamed(object.value(u"standing"_s).toString());
         if (!kind || !standing)
-            return u"not a state file: a target of no known kind or standing"_s;
+            return wrong(u"targets[%1] is of no known kind or standing"_s.arg(i));
         target.kind = *kind;
         target.name = object.value(u"name"_s).toString();
         target.standing = *standing;
@@ -150,12 +295,10 @@ std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
         target.nextTry = timeFrom(object.value(u"next_try"_s));
         state.targets.append(target);
     }
-    for (const QJsonValue& value : root.value(u"mappings"_s).toArray()) {
-        const QJsonObject object = value.toObject();
+    for (const QJsonObject& object : std::get<QList<QJsonObject>>(mappings))
         state.mappings.append(
             {object.value(u"protocol"_s).toString(), object.value(u"port"_s).toInt(),
              timeFrom(object.value(u"lease_until"_s)), object.value(u"note"_s).toString()});
-    }
     return state;
 }
 
@@ -173,12 +316,28 @@ std::optional<QString> writeStateFile(const QString& path, const PublisherState&
 
 std::variant<PublisherState, NoStateFile, QString> readStateFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.exists())
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == ENOENT)
         return NoStateFile{};
-    if (!file.open(QIODevice::ReadOnly))
+    if (fd < 0)
+        return u"%1: cannot read: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return u"%1: cannot read: %2"_s.arg(path, file.errorString());
-    auto parsed = stateFromJson(file.read(1024 * 1024));
+    }
+    struct stat facts
+    {
+    };
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode))
+        return u"%1: not a state file: not a regular file"_s.arg(path);
+    // Read one byte past the bound: a file that grew since fstat() is caught too.
+    const QByteArray json = file.read(kLongestStateFile + 1);
+    if (facts.st_size > kLongestStateFile || json.size() > kLongestStateFile)
+        return u"%1: not a state file: larger than 1 MiB"_s.arg(path);
+    auto parsed = stateFromJson(json);
     if (const auto* problem = std::get_if<QString>(&parsed))
         return u"%1: %2"_s.arg(path, *problem);
     return std::get<PublisherState>(parsed);

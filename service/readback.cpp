@@ -3,7 +3,15 @@
 #include "address/ipaddresstext.h"
 #include "address/web/httpexchange.h"
 
-#include <QRegularExpression>
+#include <QUrl>
+
+#include <libxml/HTMLparser.h>
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <mutex>
 
 namespace quendle {
 
@@ -16,28 +24,77 @@ Expected<QString> anyFamily(const QString& text)
     return canonicalAddress(text, AddressFamily::Ipv6);
 }
 
+// The elements whose content a browser shows or runs as text, never as markup: an <a> that
+// libxml2 finds inside one (it reads only script and style as text) is no link.
+bool holdsText(const xmlNode* element)
+{
+    static const char* const names[] = {"script",   "style",    "title",    "textarea",
+                                        "xmp",      "iframe",   "noembed",  "noframes",
+                                        "noscript", "template", "plaintext"};
+    return std::any_of(std::begin(names), std::end(names), [element](const char* name) {
+        return xmlStrcasecmp(element->name, BAD_CAST name) == 0;
+    });
+}
+
+// The host of an http:// link as a browser reads it ("http://user@203.0.113.7:8080/x" leads to
+// 203.0.113.7, "http://[::1]/" to ::1); empty for any other link.
+QString httpHost(const QString& href)
+{
+    const QUrl url(href.trimmed());
+    if (!url.isValid() || url.scheme() != QLatin1String("http"))
+        return {};
+    return url.host();
+}
+
 } // namespace
 
 QStringList linkedAddresses(const QByteArray& page)
 {
-    // The page is ISO-8859-1 and its links are written as href="http://HOST".
-    static const QRegularExpression link(
-        QStringLiteral("href\\s*=\\s*[\"']?http://(\\[[^\\]\"'<>\\s]*\\]|[^/\"'<>\\s:]*)"),
-        QRegularExpression::CaseInsensitiveOption);
     QStringList found;
-    auto matches = link.globalMatch(QString::fromLatin1(page));
-    while (matches.hasNext()) {
-        QString host = matches.next().captured(1);
-        if (host.startsWith(QLatin1Char('[')))
-            host = host.mid(1, host.size() - 2);
-        const Expected<QString> address = anyFamily(host);
-        if (address && !found.contains(*address))
-            found << *address;
+    if (page.size() > std::numeric_limits<int>::max())
+        return found;
+    // Not reentrant, and read-backs of several targets may run at once on their workers.
+    static std::once_flag initialized;
+    std::call_once(initialized, xmlInitParser);
+    // The page is ISO-8859-1; any other encoding it names is ignored: links are ASCII in both, and
+    // every byte is a character in ISO-8859-1, so no bad byte ends the parse early.
+    const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                        HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC;
+    const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> document(
+        htmlReadMemory(page.constData(), static_cast<int>(page.size()), nullptr, "ISO-8859-1",
+                       options),
+        xmlFreeDoc);
+    if (!document)
+        return found;
+    // Every node in document order, iteratively (the nesting is the page's to choose), past the
+    // content of the elements that hold text.
+    const auto* const top = reinterpret_cast<const xmlNode*>(document.get());
+    const xmlNode* node = document->children;
+    while (node) {
+        const bool element = node->type == XML_ELEMENT_NODE;
+        if (element && xmlStrcasecmp(node->name, BAD_CAST "a") == 0) {
+            const std::unique_ptr<xmlChar, void (*)(void*)> href(xmlGetProp(node, BAD_CAST "href"),
+                                                                 xmlFree);
+            if (href) {
+                const Expected<QString> address = anyFamily(
+                    httpHost(QString::fromUtf8(reinterpret_cast<const char*>(href.get()))));
+                if (address && !found.contains(*address))
+                    found << *address;
+            }
+        }
+        if (element && node->children && !holdsText(node)) {
+            node = node->children;
+            continue;
+        }
+        while (node && node != top && !node->next)
+            node = node->parent;
+        node = node && node != top ? node->next : nullptr;
     }
     return found;
 }
 
-ReadBack readBack(const QString& url, const QStringList& expectedAddresses, ReadBackBounds bounds)
+ReadBack readBack(const QString& url, const QStringList& expectedAddresses,
+                  const QByteArray& uploadedPage, ReadBackBounds bounds)
 {
     HttpRequest request;
     request.url = url;
@@ -57,13 +114,20 @@ ReadBack readBack(const QString& url, const QStringList& expectedAddresses, Read
     }
     result.answered = true;
     result.linked = linkedAddresses(answer.body);
+    if (!uploadedPage.isEmpty() && answer.body == uploadedPage) {
+        result.verified = true;
+        result.matched = ReadBackMatch::Bytes;
+        return result;
+    }
     QStringList missing;
     for (const QString& expected : expectedAddresses)
         if (!result.linked.contains(anyFamily(expected).value_or(expected)))
             missing << expected;
     result.verified = missing.isEmpty();
-    if (result.verified)
+    if (result.verified) {
+        result.matched = ReadBackMatch::Link;
         return result;
+    }
     if (result.linked.isEmpty())
         result.reason = QStringLiteral("the page links to no address");
     else
@@ -71,6 +135,14 @@ ReadBack readBack(const QString& url, const QStringList& expectedAddresses, Read
             QStringLiteral("the page links to %1, not %2")
                 .arg(result.linked.join(QStringLiteral(", ")), missing.join(QStringLiteral(", ")));
     return result;
+}
+
+QString readBackConfirmation(const QString& url, const ReadBack& result)
+{
+    if (result.matched == ReadBackMatch::Bytes)
+        return QStringLiteral("verified at %1: the bytes uploaded").arg(url);
+    return QStringLiteral("verified at %1: another page, but it links to %2")
+        .arg(url, result.linked.join(QStringLiteral(", ")));
 }
 
 QString uploadedPath(const TargetSettings& target)

@@ -4,6 +4,8 @@
 #include "service/pagewriter.h"
 #include "service/readback.h"
 
+#include <QFile>
+
 namespace quendle {
 
 namespace {
@@ -16,7 +18,11 @@ public:
     explicit ServerSession(const TargetSettings& settings) : m_publisher(settings) {}
     TargetOutcome publish(const PublishRequest& request) override
     {
+        // The bytes sent, for the read-back to compare with what visitors are served.
+        const QByteArray sent = pageBytes(request.pagePath);
         TargetOutcome outcome = m_publisher.publish(request.pagePath);
+        if (outcome.ok)
+            m_uploaded = sent;
         if (outcome.ok && !request.offline)
             look(request, outcome);
         return outcome;
@@ -40,15 +46,26 @@ private:
         for (const FamilyAddress& found : request.addresses.families)
             if (!found.address.isEmpty())
                 expected << found.address;
-        const ReadBack seen = readBack(target.readBackUrl, expected);
+        const ReadBack seen = readBack(target.readBackUrl, expected, m_uploaded);
         outcome.check =
             seen.verified ? TargetOutcome::Check::Verified : TargetOutcome::Check::NotVerified;
         outcome.checkNote = seen.verified
-                                ? QStringLiteral("verified at %1").arg(target.readBackUrl)
+                                ? readBackConfirmation(target.readBackUrl, seen)
                                 : readBackWarning(uploadedPath(target), target.readBackUrl, seen);
     }
 
+    // The page file as it is now, or nothing when it cannot be read (the upload then says why);
+    // no more than a read-back takes.
+    static QByteArray pageBytes(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return file.read(ReadBackBounds{}.longestPage + 1);
+    }
+
     TargetPublisher m_publisher;
+    QByteArray m_uploaded; // the page last sent, for verify() to compare with
 };
 
 class RouterPorts : public PortKeeper

@@ -1,5 +1,7 @@
 #include "service/statusreport.h"
 
+#include "base/controlcharacters.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -106,6 +108,10 @@ QString statusText(const PublisherState& state, bool running)
             line += u": "_s + mapping.note;
         lines << line;
     }
+    // The fields come from a file: a control character in one reaches the terminal as text,
+    // and a line break in one starts no line of its own.
+    for (QString& line : lines)
+        line = printableLine(line);
     return lines.join(u'\n') + u'\n';
 }
 

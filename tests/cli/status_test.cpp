@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QSysInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quendle;
@@ -132,6 +133,91 @@ TEST_F(StatusTest, NoStateAtAll)
     EXPECT_EQ(unreadable.exitCode, 1);
     EXPECT_TRUE(unreadable.err.contains(statePath() + ": not a state file: "))
         << unreadable.err.toStdString();
+}
+
+// What came from the file reaches the terminal as text: a control character escaped, a line
+// break in a field starting no line of its own.
+TEST_F(StatusTest, FieldsArePrintedAsText)
+{
+    PublisherState state = twoTargets(stateOfThisProcess(at(15, 0, 0)));
+    state.targets.removeFirst();
+    state.targets[0].reason = "Login\x1b[2J refused\a\ntarget home: uploaded, verified";
+    state.targets[0].name = QString("of") + QChar(0x9b) + "fice";
+    state.mappings.clear();
+    ASSERT_EQ(writeStateFile(statePath(), state), std::nullopt);
+    EXPECT_EQ(status().out.toStdString(),
+              QString("watch is running (pid %1), started 2026-12-07 15:00:00 UTC\n"
+                      "IPv4 address 203.0.113.7 from interface, since 2026-12-07 15:00:05 UTC\n"
+                      "target of\\x9bfice: failed 2026-12-07 15:00:06 UTC: Login\\x1b[2J "
+                      "refused\\x07\\x0atarget home: uploaded, verified; next try 2026-12-07 "
+                      "15:00:36 UTC\n")
+                  .arg(::getpid())
+                  .toStdString());
+}
+
+// Only a regular file of at most 1 MiB whose every field has the type watch writes is a state.
+TEST_F(StatusTest, WhatIsNotAStateFileIsRefusedAtOnce)
+{
+    const QJsonObject valid =
+        QJsonDocument::fromJson(stateToJson(twoTargets(stateOfThisProcess(at(15, 0, 0))))).object();
+    const auto with = [&valid](const QString& list, const QString& key, const QJsonValue& value) {
+        QJsonObject root = valid;
+        if (list.isEmpty()) {
+            root.insert(key, value);
+        } else {
+            QJsonArray rows = root.value(list).toArray();
+            QJsonObject row = rows[0].toObject();
+            row.insert(key, value);
+            rows[0] = row;
+            root.insert(list, rows);
+        }
+        return QJsonDocument(root).toJson();
+    };
+    struct Row
+    {
+        QByteArray bytes;
+        QString problem;
+    } rows[] = {
+        {"[]", "not a state file: its JSON is not an object"},
+        {"{\"format\": 1", "not a state file: invalid termination by number at byte 12"},
+        {with({}, "pid", "12"), "not a state file: pid is not a whole number from 1 to "
+                                "9007199254740992"},
+        {with({}, "pid", 0), "not a state file: pid is not a whole number from 1 to "
+                             "9007199254740992"},
+        {with({}, "written", 5), "not a state file: written is not a time"},
+        {with({}, "watch_started", "yesterday"),
+         "not a state file: watch_started is not a time or null"},
+        {with({}, "targets", QJsonObject()), "not a state file: targets is not a list"},
+        {with("targets", "reason", 7), "not a state file: targets[0].reason is not a string"},
+        {with("targets", "verified", "yes"),
+         "not a state file: targets[0].verified is not true, false or null"},
+        {with("targets", "result", "done"),
+         "not a state file: targets[0].result is not one of pending, uploaded, failed"},
+        {with("addresses", "since", QJsonValue()).replace("\"since\": null,", ""),
+         "not a state file: addresses[0].since is missing"},
+        {with("mappings", "port", 70000),
+         "not a state file: mappings[0].port is not a whole number from 1 to 65535"},
+        {QByteArray(1024 * 1024 + 1, ' '), "not a state file: larger than 1 MiB"},
+    };
+    QDir().mkpath(dir.filePath("state/quendle"));
+    for (const Row& row : rows) {
+        QFile file(statePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(row.bytes);
+        file.close();
+        const Run shown = status();
+        EXPECT_EQ(shown.exitCode, 1) << row.problem.toStdString();
+        EXPECT_EQ(shown.out, "");
+        EXPECT_TRUE(shown.err.endsWith(" " + statePath() + ": " + row.problem + "\n"))
+            << shown.err.toStdString();
+    }
+    // A FIFO would block a reader until someone writes; it is refused without waiting.
+    QFile::remove(statePath());
+    ASSERT_EQ(mkfifo(QFile::encodeName(statePath()).constData(), 0600), 0);
+    const Run fifo = run({"status", "--state", statePath()}, {"/usr/bin/timeout", "10"});
+    EXPECT_EQ(fifo.exitCode, 1);
+    EXPECT_TRUE(fifo.err.endsWith(" " + statePath() + ": not a state file: not a regular file\n"))
+        << fifo.err.toStdString();
 }
 
 TEST_F(StatusTest, NotifyTestPrintsTheServersAnswer)

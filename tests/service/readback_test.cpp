@@ -34,6 +34,19 @@ TEST(LinkedAddresses, AreTheAddressesThePageLinksTo)
         {"<a href=\"http://www.example.org\"><a href=\"https://203.0.113.9\">", {}},
         {"<a href=\"http://203.0.113.7:8080\"> <a href=http://[::1]>", {"203.0.113.7", "::1"}},
         {"", {}},
+        // As a browser reads the attribute: entities decoded, a user before the host.
+        {"<a href=' http&#58;//u@203.0.113.7/'>", {"203.0.113.7"}},
+        // What only looks like a link.
+        {"<!-- <a href=\"http://203.0.113.7\"> --><a href=\"http://198.51.100.4\">",
+         {"198.51.100.4"}},
+        {"<script>// <a href=\"http://203.0.113.7\">\n</script>", {}},
+        {"<script><!-- <a href=\"http://203.0.113.7\"> --></script>", {}},
+        {"<img alt='<a href=\"http://203.0.113.7\">'><a title='href=http://203.0.113.7'>", {}},
+        {"<style>a{} <a href=\"http://203.0.113.7\"></style>", {}},
+        {"<title><a href=\"http://203.0.113.7\"></a></title>"
+         "<textarea><a href=\"http://203.0.113.7\"></a></textarea>"
+         "<noscript><a href=\"http://203.0.113.7\"></a></noscript>",
+         {}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(linkedAddresses(row.page), row.expected) << row.page.toStdString();
@@ -80,14 +93,46 @@ TEST(ReadBack, VerifiesThePageTheWebServerServes)
     target.directory = "/www";
     ASSERT_TRUE(TargetPublisher(target).publish(page.fileName()).ok);
 
-    const ReadBack result = readBack(web.url("/quendle.htm"), {"203.0.113.7"});
+    const QString url = web.url("/quendle.htm");
+    const ReadBack result = readBack(url, {"203.0.113.7"}, pageFor("203.0.113.7"));
     EXPECT_TRUE(result.verified);
+    EXPECT_EQ(result.matched, ReadBackMatch::Bytes);
     EXPECT_TRUE(result.answered);
     EXPECT_EQ(result.linked, QStringList{"203.0.113.7"});
     EXPECT_EQ(result.reason, "");
+    EXPECT_EQ(readBackConfirmation(url, result), "verified at " + url + ": the bytes uploaded");
     ASSERT_EQ(web.requests().size(), 1);
     EXPECT_EQ(TestWebServer::header(web.requests()[0], "Cache-Control"), "no-cache");
     EXPECT_EQ(web.requests()[0].value("method").toString(), "GET");
+
+    // Changed on the way (a server that adds a counter), but linking to the address.
+    web.setFile("quendle.htm", pageFor("203.0.113.7") + "<!-- 42 visitors -->");
+    const ReadBack changed = readBack(url, {"203.0.113.7"}, pageFor("203.0.113.7"));
+    EXPECT_TRUE(changed.verified);
+    EXPECT_EQ(changed.matched, ReadBackMatch::Link);
+    EXPECT_EQ(readBackConfirmation(url, changed),
+              "verified at " + url + ": another page, but it links to 203.0.113.7");
+}
+
+// A page whose only link leads elsewhere is not verified, wherever else the address appears.
+TEST(ReadBack, OnlyARealLinkVerifiesAChangedPage)
+{
+    TestWebServer web;
+    ASSERT_TRUE(web.running()) << web.startError().toStdString();
+    const QByteArray elsewhere = pageFor("198.51.100.4");
+    const QByteArray hidden[] = {
+        "<!-- <a href=\"http://203.0.113.7\">here</a> -->",
+        "<script>/* <a href=\"http://203.0.113.7\">here</a> */</script>",
+        "<span title='<a href=\"http://203.0.113.7\">here</a>'></span>",
+    };
+    for (const QByteArray& text : hidden) {
+        web.setFile("quendle.htm", elsewhere + text);
+        const ReadBack result =
+            readBack(web.url("/quendle.htm"), {"203.0.113.7"}, pageFor("203.0.113.7"));
+        EXPECT_FALSE(result.verified) << text.toStdString();
+        EXPECT_EQ(result.matched, ReadBackMatch::None);
+        EXPECT_EQ(result.reason, "the page links to 198.51.100.4, not 203.0.113.7");
+    }
 }
 
 // A copy the web server keeps apart from the uploaded file (a cache, another folder).
@@ -118,7 +163,7 @@ TEST(ReadBack, SaysWhyThereIsNothingToCompare)
     EXPECT_FALSE(missing.verified);
     EXPECT_FALSE(missing.answered);
     EXPECT_EQ(missing.reason, "the web server answered HTTP 404");
-    const ReadBack cut = readBack(web.url("/long.htm"), {"203.0.113.7"}, {20, 64});
+    const ReadBack cut = readBack(web.url("/long.htm"), {"203.0.113.7"}, {}, {20, 64});
     EXPECT_FALSE(cut.verified);
     EXPECT_TRUE(cut.answered);
     EXPECT_EQ(cut.reason, "the page links to no address");
