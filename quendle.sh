@@ -58,7 +58,8 @@ bench_packages=(
     xvfb              # a virtual X server for the window's start-up and memory
     python3-xlib      # to hear when a window is mapped
     knot              # knotd: the DNS server of the dns section
-    knot-dnsutils     # kdig: the dns section waits for knotd with it
+    knot-dnsutils     # kdig: the dns section waits for knotd with it; knsupdate: the names
+                      # section puts the records back between runs
 )
 
 install_missing() {
