@@ -66,6 +66,7 @@ void PublishEngine::stop(const QString& why)
     m_cancelChecks->store(true);
     m_checkTimer.stop();
     m_noticeTimer.stop();
+    m_batchTimer.stop();
     m_portTimer.stop();
     m_aliveTimer.stop();
     m_events.report(events::Stopping{why});

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 namespace quendle {
 
@@ -32,6 +33,19 @@ public:
     virtual TargetOutcome verify(const PublishRequest&) { return {}; }
     // False for targets the offline page means nothing to (a DNS name keeps its record).
     virtual bool takesOfflinePage() const { return true; }
+    // Sessions of one non-empty key may publish together (DNS names of one zone, server and key
+    // in one UPDATE); the engine then gives them one lane.
+    virtual QString batchKey() const { return {}; }
+    // Publishes `request` to every session of `all` (this one first, all of its batchKey()) in
+    // as few exchanges as they allow; one outcome each, in order. Blocks like publish().
+    virtual std::vector<TargetOutcome> publishTogether(const std::vector<TargetSession*>& all,
+                                                       const PublishRequest& request)
+    {
+        std::vector<TargetOutcome> outcomes;
+        for (TargetSession* session : all)
+            outcomes.push_back(session->publish(request));
+        return outcomes;
+    }
     virtual void logOut() = 0;
 };
 

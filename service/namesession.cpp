@@ -14,13 +14,15 @@ void ResendGuard::sent(AddressFamily family, const QString& address, TimePoint n
     m_sent[family] = {address, now};
 }
 
+NameSession::NameSession(const DnsTargetSettings& settings, std::shared_ptr<Rfc2136Batch> batch)
+    : m_keeper(settings), m_batch(std::move(batch)),
+      m_batchKey(m_batch ? rfc2136BatchKey(settings) : QString())
+{
+}
+
 TargetOutcome NameSession::publish(const PublishRequest& request)
 {
-    TargetOutcome outcome;
-    outcome.ok = true;
-    QStringList summaries;
-    QStringList reasons;
-    QStringList details;
+    QList<DnsOutcome> records;
     for (const FamilyAddress& found : request.addresses.families) {
         if (found.address.isEmpty())
             continue; // the other family's record is left alone
@@ -28,7 +30,55 @@ TargetOutcome NameSession::publish(const PublishRequest& request)
         const DnsOutcome done = m_keeper.publish(found.family, found.address, maySend);
         if (done.sent)
             m_guard.sent(found.family, found.address, request.now);
-        outcome.milliseconds += done.milliseconds;
+        records << done;
+    }
+    return outcomeOf(records, false);
+}
+
+std::vector<TargetOutcome> NameSession::publishTogether(const std::vector<TargetSession*>& all,
+                                                        const PublishRequest& request)
+{
+    if (!m_batch)
+        return TargetSession::publishTogether(all, request);
+    // Every family's address of every name in one batch: one UPDATE for all that must change.
+    QList<WantedRecord> wanted;
+    std::vector<NameSession*> owners;
+    for (TargetSession* session : all) {
+        auto* name = static_cast<NameSession*>(session); // one batch key: all names
+        for (const FamilyAddress& found : request.addresses.families) {
+            if (found.address.isEmpty())
+                continue;
+            wanted << WantedRecord{name->m_keeper.settings(), found.family, found.address,
+                                   name->m_guard.maySend(found.family, found.address, request.now)};
+            owners.push_back(name);
+        }
+    }
+    const QList<DnsOutcome> done = m_batch->publish(wanted);
+    std::map<NameSession*, QList<DnsOutcome>> records;
+    for (qsizetype i = 0; i < done.size(); ++i) {
+        if (done[i].sent)
+            owners[i]->m_guard.sent(wanted[i].family, wanted[i].address, request.now);
+        records[owners[i]] << done[i];
+    }
+    std::vector<TargetOutcome> outcomes;
+    for (TargetSession* session : all) {
+        auto* name = static_cast<NameSession*>(session);
+        outcomes.push_back(name->outcomeOf(records[name], true));
+    }
+    return outcomes;
+}
+
+TargetOutcome NameSession::outcomeOf(const QList<DnsOutcome>& records, bool together) const
+{
+    TargetOutcome outcome;
+    outcome.ok = true;
+    QStringList summaries;
+    QStringList reasons;
+    QStringList details;
+    for (const DnsOutcome& done : records) {
+        // Records sent together each took the whole exchange.
+        outcome.milliseconds = together ? std::max(outcome.milliseconds, done.milliseconds)
+                                        : outcome.milliseconds + done.milliseconds;
         switch (done.status) {
         case DnsOutcome::Status::Published:
         case DnsOutcome::Status::AlreadyCurrent:

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "dns/dnsnamekeeper.h"
+#include "dns/rfc2136batch.h"
 #include "service/enginework.h"
 
 #include <chrono>
 #include <map>
+#include <memory>
+#include <vector>
 
 namespace quendle {
 
@@ -33,15 +36,27 @@ private:
 class NameSession : public TargetSession
 {
 public:
-    explicit NameSession(const DnsTargetSettings& settings) : m_keeper(settings) {}
+    // `batch`: shared by the names of one rfc2136 batch key, which publish together; null for the
+    // protocols whose names go one by one.
+    explicit NameSession(const DnsTargetSettings& settings,
+                         std::shared_ptr<Rfc2136Batch> batch = nullptr);
 
     TargetOutcome publish(const PublishRequest& request) override;
     bool takesOfflinePage() const override { return false; }
+    QString batchKey() const override { return m_batchKey; }
+    std::vector<TargetOutcome> publishTogether(const std::vector<TargetSession*>& all,
+                                               const PublishRequest& request) override;
     void logOut() override {}
 
 private:
+    // What this name's records of the published families came to, as the engine keeps it.
+    // `together`: the records went in one exchange of a batch.
+    TargetOutcome outcomeOf(const QList<DnsOutcome>& records, bool together) const;
+
     DnsNameKeeper m_keeper;
     ResendGuard m_guard;
+    std::shared_ptr<Rfc2136Batch> m_batch;
+    QString m_batchKey;
 };
 
 } // namespace quendle

@@ -4,6 +4,7 @@
 #include "service/retryschedule.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace quendle {
 
@@ -13,8 +14,8 @@ using std::chrono::milliseconds;
 PublishEngine::PublishEngine(const PublisherSettings& settings, EnginePlatform& platform,
                              EngineWork& work, EngineEvents& events)
     : m_settings(settings), m_platform(platform), m_work(work), m_events(events),
-      m_checkTimer(platform), m_noticeTimer(platform), m_portTimer(platform),
-      m_aliveTimer(platform), m_stopBound(platform)
+      m_checkTimer(platform), m_noticeTimer(platform), m_batchTimer(platform),
+      m_portTimer(platform), m_aliveTimer(platform), m_stopBound(platform)
 {
 }
 
@@ -127,12 +128,14 @@ void PublishEngine::addTarget(const AnyTarget& settings)
 {
     // One lane a target: its work stays in order, and a replaced one logs out before its
     // successor's first upload.
+    // Names that publish together share their batch's lane.
     const TargetId id = idOf(settings);
     const auto* name = std::get_if<DnsTargetSettings>(&settings);
-    m_targets[id] = std::make_shared<Target>(
-        m_platform, id, settings,
-        name ? m_work.openName(*name) : m_work.openTarget(std::get<TargetSettings>(settings)),
-        id.text());
+    std::shared_ptr<TargetSession> session =
+        name ? m_work.openName(*name) : m_work.openTarget(std::get<TargetSettings>(settings));
+    const QString batch = session->batchKey();
+    const QString lane = batch.isEmpty() ? id.text() : QStringLiteral("batch ") + batch;
+    m_targets[id] = std::make_shared<Target>(m_platform, id, settings, std::move(session), lane);
 }
 
 void PublishEngine::retire(const std::shared_ptr<Target>& target)
@@ -286,7 +289,8 @@ std::function<void()> PublishEngine::publishLater(const std::shared_ptr<Target>&
 
 void PublishEngine::publishTo(const std::shared_ptr<Target>& target)
 {
-    if (stopping() || target->standing.standing == Standing::Held || target->retired)
+    if (stopping() || target->standing.standing == Standing::Held || target->retired ||
+        target->waitingForBatch)
         return;
     if (target->busy()) {
         target->again = true;
@@ -304,12 +308,51 @@ void PublishEngine::publishTo(const std::shared_ptr<Target>& target)
     target->timer.stop();
     target->lookTimer.stop();
     target->again = false;
+    if (!target->session->batchKey().isEmpty()) {
+        // Gathered until the engine's thread is free again, so that a round goes together.
+        target->waitingForBatch = true;
+        if (!m_batchTimer.active())
+            m_batchTimer.start(0ms, [this] { flushBatches(); });
+        return;
+    }
     target->published = {m_settings.page.file, m_published, false, now};
     change(*target, Standing::Working);
     run(target->lane, [this, target, session = target->session, request = target->published] {
         const TargetOutcome outcome = session->publish(request);
         return [this, target, outcome] { takeOutcome(target, outcome); };
     });
+}
+
+void PublishEngine::flushBatches()
+{
+    std::map<QString, std::vector<std::shared_ptr<Target>>> batches;
+    for (auto& [id, target] : m_targets) {
+        if (!target->waitingForBatch)
+            continue;
+        target->waitingForBatch = false;
+        if (!stopping() && target->standing.standing != Standing::Held)
+            batches[target->session->batchKey()].push_back(target);
+    }
+    for (const auto& [key, targets] : batches) {
+        const PublishRequest request{m_settings.page.file, m_published, false, m_platform.now()};
+        std::vector<std::shared_ptr<TargetSession>> sessions;
+        for (const std::shared_ptr<Target>& target : targets) {
+            target->published = request;
+            change(*target, Standing::Working);
+            sessions.push_back(target->session);
+        }
+        run(targets.front()->lane, [this, targets, sessions, request] {
+            std::vector<TargetSession*> all;
+            for (const auto& session : sessions)
+                all.push_back(session.get());
+            const std::vector<TargetOutcome> outcomes =
+                sessions.front()->publishTogether(all, request);
+            return [this, targets, outcomes] {
+                for (std::size_t i = 0; i < targets.size() && i < outcomes.size(); ++i)
+                    takeOutcome(targets[i], outcomes[i]);
+            };
+        });
+    }
 }
 
 void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome)

@@ -101,6 +101,8 @@ private:
     void requestCheck(bool publishAnyway);
     void takeRound(const AddressRound& round, bool publishAnyway);
     void publishTo(const std::shared_ptr<Target>& target);
+    // Starts the work of the targets that wait to publish together, one job a batch key.
+    void flushBatches();
     std::function<void()> publishLater(const std::shared_ptr<Target>& target);
     void takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome);
     void lookLater(const std::shared_ptr<Target>& target);
@@ -140,6 +142,7 @@ private:
     std::optional<StandingCounts> m_lastCounts;
     EngineTimer m_checkTimer;
     EngineTimer m_noticeTimer;
+    EngineTimer m_batchTimer;
 
     router::RouterOptions m_portOptions;
     std::shared_ptr<PortKeeper> m_ports;

@@ -158,12 +158,9 @@ constexpr Field kFamilyFields[] = {
     {"since", FieldType::TimeOrNull},
 };
 constexpr Field kTargetFields[] = {
-    {"kind", FieldType::Text},
-    {"name", FieldType::Text},
-    {"standing", FieldType::Text},
-    {"last_attempt", FieldType::TimeOrNull},
-    {"reason", FieldType::Text},
-    {"next_try", FieldType::TimeOrNull},
+    {"kind", FieldType::Text},     {"name", FieldType::Text},
+    {"standing", FieldType::Text}, {"last_attempt", FieldType::TimeOrNull},
+    {"reason", FieldType::Text},   {"next_try", FieldType::TimeOrNull},
     {"current", FieldType::Flag},
 };
 constexpr Field kMappingFields[] = {
@@ -285,8 +282,11 @@ std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
         PublisherState::Target target;
         const auto kind = kindNamed(object.value(u"kind"_s).toString());
         const auto standing = standingNamed(object.value(u"standing"_s).toString());
-        if (!kind || !standing)
-            return wrong(u"targets[%1] is of no known kind or standing"_s.arg(i));
+        if (!kind)
+            return wrong(u"targets[%1].kind is not page or dns"_s.arg(i));
+        if (!standing)
+            return wrong(u"targets[%1].standing is not one of pending, working, current, "
+                         u"unverified, failed, held, stopped"_s.arg(i));
         target.kind = *kind;
         target.name = object.value(u"name"_s).toString();
         target.standing = *standing;

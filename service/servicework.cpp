@@ -95,7 +95,13 @@ std::shared_ptr<TargetSession> ServiceWork::openTarget(const TargetSettings& set
 
 std::shared_ptr<TargetSession> ServiceWork::openName(const DnsTargetSettings& settings)
 {
-    return std::make_shared<NameSession>(settings);
+    const QString key = rfc2136BatchKey(settings);
+    if (key.isEmpty())
+        return std::make_shared<NameSession>(settings);
+    std::shared_ptr<Rfc2136Batch> batch = m_batches[key].lock();
+    if (!batch)
+        m_batches[key] = batch = std::make_shared<Rfc2136Batch>();
+    return std::make_shared<NameSession>(settings, batch);
 }
 
 std::shared_ptr<PortKeeper> ServiceWork::openPortKeeper(const router::RouterOptions& options)

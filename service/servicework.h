@@ -1,6 +1,9 @@
 #pragma once
 
+#include "dns/rfc2136batch.h"
 #include "service/enginework.h"
+
+#include <map>
 
 namespace quendle {
 
@@ -17,6 +20,10 @@ public:
     Expected<void> writeOnlinePage(const PublisherSettings& settings,
                                    const AddressRound& published) override;
     Expected<void> writeOfflinePage(const PublisherSettings& settings) override;
+
+private:
+    // One batch (and the zones it found) per rfc2136 batch key, for the names that share it.
+    std::map<QString, std::weak_ptr<Rfc2136Batch>> m_batches;
 };
 
 } // namespace quendle

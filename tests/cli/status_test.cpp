@@ -141,15 +141,15 @@ TEST_F(StatusTest, FieldsArePrintedAsText)
 {
     PublisherState state = twoTargets(stateOfThisProcess(at(15, 0, 0)));
     state.targets.removeFirst();
-    state.targets[0].reason = "Login\x1b[2J refused\a\ntarget home: uploaded, verified";
+    state.targets[0].reason = "Login\x1b[2J refused\a\npage home: current";
     state.targets[0].name = QString("of") + QChar(0x9b) + "fice";
     state.mappings.clear();
     ASSERT_EQ(writeStateFile(statePath(), state), std::nullopt);
     EXPECT_EQ(status().out.toStdString(),
               QString("watch is running (pid %1), started 2026-12-07 15:00:00 UTC\n"
                       "IPv4 address 203.0.113.7 from interface, since 2026-12-07 15:00:05 UTC\n"
-                      "target of\\x9bfice: failed 2026-12-07 15:00:06 UTC: Login\\x1b[2J "
-                      "refused\\x07\\x0atarget home: uploaded, verified; next try 2026-12-07 "
+                      "page of\\x9bfice: failed 2026-12-07 15:00:06 UTC: Login\\x1b[2J "
+                      "refused\\x07\\x0apage home: current; next try 2026-12-07 "
                       "15:00:36 UTC\n")
                   .arg(::getpid())
                   .toStdString());
@@ -189,10 +189,12 @@ TEST_F(StatusTest, WhatIsNotAStateFileIsRefusedAtOnce)
          "not a state file: watch_started is not a time or null"},
         {with({}, "targets", QJsonObject()), "not a state file: targets is not a list"},
         {with("targets", "reason", 7), "not a state file: targets[0].reason is not a string"},
-        {with("targets", "verified", "yes"),
-         "not a state file: targets[0].verified is not true, false or null"},
-        {with("targets", "result", "done"),
-         "not a state file: targets[0].result is not one of pending, uploaded, failed"},
+        {with("targets", "next_try", "soon"),
+         "not a state file: targets[0].next_try is not a time or null"},
+        {with("targets", "kind", "ftp"), "not a state file: targets[0].kind is not page or dns"},
+        {with("targets", "standing", "done"),
+         "not a state file: targets[0].standing is not one of pending, working, current, "
+         "unverified, failed, held, stopped"},
         {with("addresses", "since", QJsonValue()).replace("\"since\": null,", ""),
          "not a state file: addresses[0].since is missing"},
         {with("mappings", "port", 70000),

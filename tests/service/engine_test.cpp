@@ -532,3 +532,28 @@ TEST_F(EngineTest, RandomRoundsKeepEveryRule)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(EngineTest, NamesOfOneBatchKeyPublishTogetherAndAFailedOneIsRetriedOnItsOwn)
+{
+    settings.targets = {target("a")};
+    for (const char* label : {"n1", "n2", "n3"}) {
+        DnsTargetSettings name;
+        name.name = label;
+        settings.dnsTargets << name;
+    }
+    work.nameBatchKey = "example.test";
+    work.failures["n2"] = {failedWith(TransferError::TimedOut)};
+    start();
+    ASSERT_EQ(work.together.size(), 1u);
+    EXPECT_EQ(work.together[0], (QStringList{"n1", "n2", "n3"}));
+    EXPECT_EQ(lastPageOf("a"), "online 81.2.69.160");
+
+    platform.advance(31s);
+    ASSERT_EQ(work.together.size(), 2u);
+    EXPECT_EQ(work.together[1], QStringList{"n2"});
+    EXPECT_EQ(engine->snapshot().summary(), "81.2.69.160: 1 of 1 pages, 3 of 3 names current");
+}
+
+} // namespace

@@ -128,6 +128,19 @@ public:
     }
     TargetOutcome verify(const PublishRequest&) override { return look({}); }
     bool takesOfflinePage() const override { return !m_work.keepNames.contains(m_name); }
+    QString batchKey() const override
+    {
+        return m_work.keepNames.contains(m_name) ? m_work.nameBatchKey : QString();
+    }
+    std::vector<TargetOutcome> publishTogether(const std::vector<TargetSession*>& all,
+                                               const PublishRequest& request) override
+    {
+        QStringList names;
+        for (TargetSession* session : all)
+            names << static_cast<ScriptedSession*>(session)->m_name;
+        m_work.together.push_back(names);
+        return TargetSession::publishTogether(all, request);
+    }
     TargetOutcome look(TargetOutcome outcome)
     {
         auto& looks = m_work.looks[m_name];

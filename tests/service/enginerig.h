@@ -76,6 +76,8 @@ public:
     // What the read-back finds after each upload and each later look; none: nothing checked.
     std::map<QString, std::deque<TargetOutcome::Check>> looks;
     QStringList keepNames; // targets that keep a name, not a page: no offline page
+    QString nameBatchKey;  // names of this batch key publish together; empty: one by one
+    std::vector<QStringList> together; // the targets of each publishTogether()
 
     std::vector<Upload> uploadsTo(const QString& target) const;
 
