@@ -57,10 +57,8 @@ protected:
         standIn->answerWith("huge");
         outcome = publish(settings, "203.0.113.66");
         EXPECT_EQ(outcome.status, Status::Failed);
-        EXPECT_EQ(outcome.reason,
-                  "no answer from " + provider +
-                      ": the answer is longer than 64 KB, which no answer of the provider is: "
-                      "the address may not be the provider's API");
+        EXPECT_EQ(outcome.reason, provider + " answered with more than 64 KB, which no answer "
+                                             "of its API is: is api = the provider's API?");
         standIn->answerWith("hang");
         outcome = publish(settings, "203.0.113.66", 1);
         EXPECT_EQ(outcome.status, Status::Failed);
