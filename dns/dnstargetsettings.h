@@ -35,13 +35,13 @@ struct DnsTargetSettings
 
     // rfc2136
     QString server; // the zone's primary: host[:port], IPv6 in brackets
-    QString zone;   // empty: the zone named by the SOA the server answers for dnsName
+    QString zone;   // rfc2136 and the providers that want it; empty: as the SOA names it
     QString keyName;
     TsigAlgorithm keyAlgorithm = TsigAlgorithm::HmacSha256;
     QString keySecret; // base64; never shown
 
     // dyndns2
-    QString url; // the provider's update address, https://…/nic/update
+    QString url; // the provider's update address, https://…/nic/update; http: the template
     QString user;
     QString password;  // never shown
     QString hostname;  // the name the provider knows; empty: dnsName

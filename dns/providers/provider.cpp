@@ -3,6 +3,7 @@
 #include "address/web/httpexchange.h"
 #include "base/controlcharacters.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QUrl>
@@ -169,9 +170,19 @@ std::optional<ProviderAnswer> commonTrouble(const ApiAnswer& answer, const QStri
         pause.sent = true;
         pause.details =
             QStringLiteral("HTTP %1: %2").arg(answer.status).arg(shortText(answer.body));
+        // Retry-After is a number of seconds or an HTTP date.
+        const QByteArray retryAfter = answer.header("Retry-After");
         bool ok = false;
-        const int seconds = answer.header("Retry-After").toInt(&ok);
-        pause.retryAfter = ok && seconds > 0 ? qMin(seconds, 24 * 3600) : 0;
+        qint64 seconds = retryAfter.toInt(&ok);
+        if (!ok) {
+            // "Tue, 08 Dec 2026 00:05:00 GMT": Qt reads the zone as an offset only.
+            QString date = QString::fromLatin1(retryAfter);
+            if (date.endsWith(QLatin1String(" GMT")))
+                date = date.chopped(4) + QLatin1String(" +0000");
+            const QDateTime when = QDateTime::fromString(date, Qt::RFC2822Date);
+            seconds = when.isValid() ? QDateTime::currentDateTimeUtc().secsTo(when) : 0;
+        }
+        pause.retryAfter = seconds > 0 ? static_cast<int>(qMin<qint64>(seconds, 24 * 3600)) : 0;
         pause.reason = pause.retryAfter > 0
                            ? QStringLiteral("%1 asks for a pause (HTTP %2): trying again in %3 s")
                                  .arg(provider)

@@ -399,6 +399,11 @@ TEST_F(HttpTemplateTest, FillsTheRequestInAndReadsTheAnswer)
     outcome = publish(settings(), "203.0.113.4");
     EXPECT_EQ(outcome.status, Status::RetryLater);
     EXPECT_EQ(outcome.retryNotBefore, 5);
+    standIn->answerWith("rate-date");
+    outcome = publish(settings(), "203.0.113.4");
+    EXPECT_EQ(outcome.status, Status::RetryLater);
+    EXPECT_GE(outcome.retryNotBefore, 290);
+    EXPECT_LE(outcome.retryNotBefore, 300);
     standIn->answerNormally();
     DnsTargetSettings unexpected = settings();
     unexpected.success = "updated";

@@ -1,6 +1,10 @@
 """A provider of its own for the http template's tests: GET /update?host=NAME&ip=ADDRESS with
 "Authorization: Bearer TOKEN" (--set token=T) answers "ok: NAME is ADDRESS" and applies it.
-Switch answers: refused (403), rate (429, Retry-After 5)."""
+Switch answers: refused (403), rate (429, Retry-After 5), rate-date (503, Retry-After five
+minutes ahead as an HTTP date)."""
+import email.utils
+import time
+
 from providerstandin import Answer, StandIn, expect
 
 
@@ -20,6 +24,8 @@ def update(standin, request):
 ERRORS = {
     "refused": lambda s, r: Answer(403, "bad token", content_type="text/plain"),
     "rate": lambda s, r: Answer(429, "slow down", {"Retry-After": "5"}, content_type="text/plain"),
+    "rate-date": lambda s, r: Answer(503, "later", {"Retry-After": email.utils.formatdate(
+        time.time() + 300, usegmt=True)}, content_type="text/plain"),
 }
 
 StandIn([("GET", "/update", update)], ERRORS,
