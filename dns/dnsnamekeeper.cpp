@@ -3,6 +3,7 @@
 #include "dns/dnsexchange.h"
 #include "dns/dyndns2.h"
 #include "dns/nameservers.h"
+#include "dns/providers/provider.h"
 
 #include <QElapsedTimer>
 
@@ -12,8 +13,10 @@ using namespace dns;
 
 namespace {
 
-// A provider that reports trouble of its own is left alone this long, as the protocol asks.
-constexpr int kProviderPauseSeconds = 30 * 60;
+// A provider that asks for a pause without saying how long gets this much, doubled each time it
+// asks again in a row, up to an hour.
+constexpr int kFirstPauseSeconds = 60;
+constexpr int kLongestPauseSeconds = 3600;
 
 QString heldText(const QStringList& held)
 {
@@ -86,7 +89,7 @@ DnsOutcome DnsNameKeeper::publish(AddressFamily family, const QString& address, 
             QStringLiteral("\"%1\" is not an %2 address").arg(address, familyName(family)));
     DnsOutcome outcome = m_settings.protocol == DnsProtocol::Rfc2136
                              ? publishRfc2136(family, *canonical, maySend)
-                             : publishDyndns2(family, *canonical, maySend);
+                             : publishThroughProvider(family, *canonical, maySend);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -107,11 +110,12 @@ DnsLookup DnsNameKeeper::holds(AddressFamily family)
 
 namespace {
 
-// The steps both protocols share: ask, send unless current, ask again. `send` returns an outcome
-// whose status is final when it is not Published.
+// The steps every protocol shares: ask, send unless current, ask again. `send` gets the server
+// that answered and what it held, and returns an outcome whose status is final when it is not
+// Published. `taken` opens the reason when the server does not hold the address after all.
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, Send send)
+                const Servers& servers, int seconds, const QString& taken, Send send)
 {
     DnsServerAddress server;
     const RecordsAnswer before = askFirst(servers, name, family, seconds, server);
@@ -133,7 +137,7 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
         outcome.held = before.addresses;
         return outcome;
     }
-    DnsOutcome outcome = send(server);
+    DnsOutcome outcome = send(server, before.addresses);
     if (outcome.status != DnsOutcome::Status::Published) {
         if (outcome.held.isEmpty())
             outcome.held = before.addresses;
@@ -142,8 +146,8 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
     const RecordsAnswer after = askRecords(server, name, family, seconds);
     if (!after.ok) {
         outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason = QStringLiteral("the update was taken, but asking %1 again failed: %2")
-                             .arg(where, after.error);
+        outcome.reason =
+            QStringLiteral("%1, but asking %2 again failed: %3").arg(taken, where, after.error);
         return outcome;
     }
     outcome.held = after.addresses;
@@ -151,8 +155,8 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
         outcome.reason = QStringLiteral("%1 now holds %2 at %3").arg(name, address, where);
     } else {
         outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason = QStringLiteral("the update was taken, but %1 holds %2 at %3 (%4 record)")
-                             .arg(name, heldText(after.addresses), where, typeName(family));
+        outcome.reason = QStringLiteral("%1, but %2 holds %3 at %4 (%5 record)")
+                             .arg(taken, name, heldText(after.addresses), where, typeName(family));
     }
     return outcome;
 }
@@ -174,7 +178,8 @@ DnsOutcome DnsNameKeeper::publishRfc2136(AddressFamily family, const QString& ad
     }
     const TsigKey key{m_settings.keyName, m_settings.keyAlgorithm, m_settings.keySecret};
     return keep(m_settings.dnsName, family, address, maySend, servers, seconds,
-                [&](const DnsServerAddress& server) {
+                QStringLiteral("the update was taken"),
+                [&](const DnsServerAddress& server, const QStringList&) {
                     const UpdateAnswer update =
                         sendUpdate(server, m_zone, m_settings.dnsName, family, address,
                                    m_settings.ttl, key, seconds);
@@ -186,31 +191,49 @@ DnsOutcome DnsNameKeeper::publishRfc2136(AddressFamily family, const QString& ad
                 });
 }
 
-DnsOutcome DnsNameKeeper::publishDyndns2(AddressFamily family, const QString& address, bool maySend)
+DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QString& address,
+                                                 bool maySend)
 {
+    const ProviderRow* row = providerRow(m_settings.protocol);
+    if (!row || !row->update)
+        return failed(QStringLiteral("protocol %1 is not built into this program")
+                          .arg(dnsProtocolName(m_settings.protocol)));
     const int seconds = m_bounds.exchangeSeconds;
     const Servers servers = serversToAsk(m_settings, seconds);
-    return keep(m_settings.dnsName, family, address, maySend, servers, seconds,
-                [&](const DnsServerAddress&) {
-                    const Dyndns2Answer answer = sendDyndns2(m_settings, address, seconds);
-                    DnsOutcome outcome = failed(answer.reason, answer.details);
-                    outcome.sent = true;
-                    switch (answer.kind) {
-                    case Dyndns2Answer::Kind::Success:
-                        outcome.status = DnsOutcome::Status::Published;
-                        break;
-                    case Dyndns2Answer::Kind::HoldUntilReload:
-                        outcome.status = DnsOutcome::Status::HeldUntilReload;
-                        break;
-                    case Dyndns2Answer::Kind::RetryLater:
-                        outcome.status = DnsOutcome::Status::RetryLater;
-                        outcome.retryNotBefore = kProviderPauseSeconds;
-                        break;
-                    case Dyndns2Answer::Kind::Failed:
-                        break;
-                    }
-                    return outcome;
-                });
+    DnsOutcome outcome = keep(
+        m_settings.dnsName, family, address, maySend, servers, seconds,
+        QStringLiteral("the provider accepted the update, but its servers do not serve it yet"),
+        [&](const DnsServerAddress&, const QStringList& held) {
+            const ProviderAnswer answer =
+                row->update(ProviderUpdate{m_settings, family, address, held, seconds});
+            DnsOutcome sent = failed(answer.reason, answer.details);
+            sent.sent = answer.sent;
+            switch (answer.kind) {
+            case ProviderAnswer::Kind::Accepted:
+                sent.status = DnsOutcome::Status::Published;
+                break;
+            case ProviderAnswer::Kind::HeldUntilReload:
+                sent.status = DnsOutcome::Status::HeldUntilReload;
+                break;
+            case ProviderAnswer::Kind::RetryLater:
+                sent.status = DnsOutcome::Status::RetryLater;
+                sent.retryNotBefore = answer.retryAfter;
+                break;
+            case ProviderAnswer::Kind::Failed:
+                break;
+            }
+            return sent;
+        });
+    // A pause without a length grows while the provider keeps asking for one.
+    if (outcome.status == DnsOutcome::Status::RetryLater && outcome.retryNotBefore <= 0) {
+        outcome.retryNotBefore =
+            qMin(kLongestPauseSeconds, kFirstPauseSeconds << qMin(m_pauses, 6));
+        outcome.reason += QStringLiteral(": trying again in %1 s").arg(outcome.retryNotBefore);
+        ++m_pauses;
+    } else if (outcome.status != DnsOutcome::Status::RetryLater) {
+        m_pauses = 0;
+    }
+    return outcome;
 }
 
 } // namespace quendle

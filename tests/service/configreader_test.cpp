@@ -1,3 +1,4 @@
+#include "dns/providers/provider.h"
 #include "service/configreader.h"
 #include "service/retryschedule.h"
 
@@ -281,6 +282,7 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
     home.name = "home";
     home.dnsName = "home.example.org";
     home.ttl = 300;
+    home.ttlGiven = true;
     home.server = "[2001:db8::53]:5353";
     home.zone = "example.org";
     home.keyName = "quendle";
@@ -330,14 +332,16 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
         {"[dns home]\nprotocol = rfc2136\nname = h.example.org\nkey_name = k\n",
          "1: [dns home] key_file: required with protocol rfc2136 (or credential)"},
         {rfc2136 + "user = bob\n", "7: [dns home] user: belongs to protocol dyndns2"},
-        {dyndns2 + "zone = example.net\n", "7: [dns away] zone: belongs to protocol rfc2136"},
+        {dyndns2 + "key_name = k\n", "7: [dns away] key_name: belongs to protocol rfc2136"},
+        {dyndns2 + "zone = example.net\n", "7: [dns away] zone: is not a key of protocol dyndns2"},
         {"[dns away]\nprotocol = dyndns2\nname = a.example.net\nuser = bob\npassword = s3cret\n",
          "1: [dns away] url: required with protocol dyndns2"},
         {"[dns away]\nprotocol = dyndns2\nname = a.example.net\npassword = s3cret\n"
          "password_file = /nonexistent\n",
          "5: [dns away] password_file: cannot read /nonexistent: No such file or directory"},
         {"[dns home]\nname = h.example.org\n", "1: [dns home] protocol: required key is missing"},
-        {"[dns home]\nprotocol = nsupdate\n", "2: [dns home] protocol: must be rfc2136 or dyndns2"},
+        {"[dns home]\nprotocol = nsupdate\n",
+         "2: [dns home] protocol: must be one of " + dns::providerNames()},
         {"[dns home]\nname = home example\n",
          "2: [dns home] name: must be a domain name such as home.example.org"},
         {"[dns home]\nttl = 0\n",
