@@ -200,12 +200,21 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                           .arg(dnsProtocolName(m_settings.protocol)));
     const int seconds = m_bounds.exchangeSeconds;
     const Servers servers = serversToAsk(m_settings, seconds);
+    const int self = family == AddressFamily::Ipv4 ? 0 : 1;
+    m_asked[self] = address;
     DnsOutcome outcome = keep(
         m_settings.dnsName, family, address, maySend, servers, seconds,
         QStringLiteral("the provider accepted the update, but its servers do not serve it yet"),
-        [&](const DnsServerAddress&, const QStringList& held) {
-            const ProviderAnswer answer =
-                row->update(ProviderUpdate{m_settings, family, address, held, seconds});
+        [&](const DnsServerAddress& server, const QStringList& held) {
+            if (row->zoneFromDns && m_zone.isEmpty()) {
+                const RecordsAnswer zone = askZone(server, m_settings.dnsName, seconds);
+                if (!zone.ok)
+                    return failed(QStringLiteral("cannot find the zone of %1: %2")
+                                      .arg(m_settings.dnsName, zone.error));
+                m_zone = zone.zone;
+            }
+            const ProviderAnswer answer = row->update(ProviderUpdate{
+                m_settings, family, address, held, seconds, m_zone, m_asked[1 - self]});
             DnsOutcome sent = failed(answer.reason, answer.details);
             sent.sent = answer.sent;
             switch (answer.kind) {

@@ -38,8 +38,9 @@ private:
 
     DnsTargetSettings m_settings;
     DnsBounds m_bounds;
-    QString m_zone;   // found once, when not configured
-    int m_pauses = 0; // pauses asked for in a row without saying how long: the back-off grows
+    QString m_zone;     // found once, when not configured
+    int m_pauses = 0;   // pauses asked for in a row without saying how long: the back-off grows
+    QString m_asked[2]; // the address last asked for, IPv4 and IPv6, for dyndns2's dual requests
 };
 
 } // namespace quendle

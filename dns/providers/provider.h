@@ -49,6 +49,8 @@ struct ProviderUpdate
     QString address;  // canonical
     QStringList held; // what the authoritative servers hold now, canonical; empty: no record
     int seconds = 20; // the bound of each HTTP exchange
+    QString zone;     // for a row with zoneFromDns: `zone =`, else the one the servers name
+    QString other;    // the address last asked for the other family, canonical; empty: none
 };
 
 // What the provider made of it.
@@ -77,6 +79,7 @@ struct ProviderRow
     QList<ProviderKey> keys;          // every key the section may give, besides protocol and name
     ProviderCheck check = nullptr;    // the values together, once the section is read; may be null
     ProviderUpdater update = nullptr; // null for rfc2136, which the keeper sends over DNS itself
+    bool zoneFromDns = false; // the updater needs the zone: the keeper finds it unless given
 };
 
 // Every protocol, rfc2136 first, in the order the man page lists them.
