@@ -110,12 +110,20 @@ DnsLookup DnsNameKeeper::holds(AddressFamily family)
 
 namespace {
 
+struct Wording
+{
+    QString notServed;
+    QString askFailed;
+};
+
 // The steps every protocol shares: ask, send unless current, ask again. `send` gets the server
 // that answered and what it held, and returns an outcome whose status is final when it is not
-// Published. `taken` opens the reason when the server does not hold the address after all.
+// Published. `wording` says what the server held after all: its texts take the name, what it holds,
+// the server and the record type (notServed), or the server and the error (askFailed).
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, const QString& taken, Send send)
+                const Servers& servers, int seconds, const Wording& wording, Send send,
+                const bool* readBackElsewhere = nullptr)
 {
     DnsServerAddress server;
     const RecordsAnswer before = askFirst(servers, name, family, seconds, server);
@@ -143,11 +151,15 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
             outcome.held = before.addresses;
         return outcome;
     }
+    // The provider read its record back itself: its servers answer with other addresses.
+    if (readBackElsewhere && *readBackElsewhere) {
+        outcome.held = before.addresses;
+        return outcome;
+    }
     const RecordsAnswer after = askRecords(server, name, family, seconds);
     if (!after.ok) {
         outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason =
-            QStringLiteral("%1, but asking %2 again failed: %3").arg(taken, where, after.error);
+        outcome.reason = wording.askFailed.arg(where, after.error);
         return outcome;
     }
     outcome.held = after.addresses;
@@ -155,8 +167,8 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
         outcome.reason = QStringLiteral("%1 now holds %2 at %3").arg(name, address, where);
     } else {
         outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason = QStringLiteral("%1, but %2 holds %3 at %4 (%5 record)")
-                             .arg(taken, name, heldText(after.addresses), where, typeName(family));
+        outcome.reason =
+            wording.notServed.arg(name, heldText(after.addresses), where, typeName(family));
     }
     return outcome;
 }
@@ -178,7 +190,8 @@ DnsOutcome DnsNameKeeper::publishRfc2136(AddressFamily family, const QString& ad
     }
     const TsigKey key{m_settings.keyName, m_settings.keyAlgorithm, m_settings.keySecret};
     return keep(m_settings.dnsName, family, address, maySend, servers, seconds,
-                QStringLiteral("the update was taken"),
+                {QStringLiteral("the update was taken, but %1 holds %2 at %3 (%4 record)"),
+                 QStringLiteral("the update was taken, but asking %1 again failed: %2")},
                 [&](const DnsServerAddress& server, const QStringList&) {
                     const UpdateAnswer update =
                         sendUpdate(server, m_zone, m_settings.dnsName, family, address,
@@ -202,11 +215,16 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
     const Servers servers = serversToAsk(m_settings, seconds);
     const int self = family == AddressFamily::Ipv4 ? 0 : 1;
     m_asked[self] = address;
+    bool servedElsewhere = false;
+    bool alreadyHeld = false;
     DnsOutcome outcome = keep(
         m_settings.dnsName, family, address, maySend, servers, seconds,
-        QStringLiteral("the provider accepted the update, but its servers do not serve it yet"),
+        {QStringLiteral("the provider accepted the update, but its servers do not serve it yet: "
+                        "%1 holds %2 at %3 (%4 record)"),
+         QStringLiteral("the provider accepted the update, but asking %1 again failed: %2")},
         [&](const DnsServerAddress& server, const QStringList& held) {
-            if (row->zoneFromDns && m_zone.isEmpty()) {
+            // The zone, where the provider needs it: as configured, or as the server names it.
+            if (row->needsZone && m_zone.isEmpty()) {
                 const RecordsAnswer zone = askZone(server, m_settings.dnsName, seconds);
                 if (!zone.ok)
                     return failed(QStringLiteral("cannot find the zone of %1: %2")
@@ -215,6 +233,8 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
             }
             const ProviderAnswer answer = row->update(ProviderUpdate{
                 m_settings, family, address, held, seconds, m_zone, m_asked[1 - self]});
+            servedElsewhere = answer.servedElsewhere;
+            alreadyHeld = answer.alreadyHeld;
             DnsOutcome sent = failed(answer.reason, answer.details);
             sent.sent = answer.sent;
             switch (answer.kind) {
@@ -232,7 +252,12 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                 break;
             }
             return sent;
-        });
+        },
+        &servedElsewhere);
+    if (servedElsewhere && alreadyHeld && outcome.status == DnsOutcome::Status::Published) {
+        outcome.status = DnsOutcome::Status::AlreadyCurrent;
+        outcome.sent = false;
+    }
     // A pause without a length grows while the provider keeps asking for one.
     if (outcome.status == DnsOutcome::Status::RetryLater && outcome.retryNotBefore <= 0) {
         outcome.retryNotBefore =

@@ -123,7 +123,7 @@ ApiAnswer callApi(const ApiRequest& request, int seconds)
 {
     ApiAnswer answer;
     if (!safeApiAddress(request.url)) {
-        answer.error = QStringLiteral("%1 is not an https:// address").arg(request.url);
+        answer.error = QStringLiteral("the address is not an https:// one"); // it may hold a secret
         return answer;
     }
     HttpRequest http;
@@ -206,17 +206,17 @@ QString shortText(const QByteArray& body, qsizetype longest)
 
 ProviderAnswer accepted(const QString& reason, const QString& details)
 {
-    return {ProviderAnswer::Kind::Accepted, true, reason, details, 0};
+    return {ProviderAnswer::Kind::Accepted, true, reason, details, 0, false, false};
 }
 
 ProviderAnswer heldUntilReload(const QString& reason, const QString& details)
 {
-    return {ProviderAnswer::Kind::HeldUntilReload, true, reason, details, 0};
+    return {ProviderAnswer::Kind::HeldUntilReload, true, reason, details, 0, false, false};
 }
 
 ProviderAnswer failedAnswer(const QString& reason, const QString& details)
 {
-    return {ProviderAnswer::Kind::Failed, true, reason, details, 0};
+    return {ProviderAnswer::Kind::Failed, true, reason, details, 0, false, false};
 }
 
 QString recordType(AddressFamily family)

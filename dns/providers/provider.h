@@ -49,7 +49,7 @@ struct ProviderUpdate
     QString address;  // canonical
     QStringList held; // what the authoritative servers hold now, canonical; empty: no record
     int seconds = 20; // the bound of each HTTP exchange
-    QString zone;     // for a row with zoneFromDns: `zone =`, else the one the servers name
+    QString zone;     // `zone =`, or the zone the authoritative servers' SOA names
     QString other;    // the address last asked for the other family, canonical; empty: none
 };
 
@@ -67,6 +67,10 @@ struct ProviderAnswer
     QString reason;     // for people: the provider's words and what to do
     QString details;    // the provider's answer, shortened and printable; never a secret
     int retryAfter = 0; // seconds, for RetryLater; 0: the keeper backs off on its own
+    // The provider's servers answer with other addresses than its record holds (Cloudflare's
+    // proxy): the record, read back through the API, is the check, not the DNS answer.
+    bool servedElsewhere = false;
+    bool alreadyHeld = false; // with servedElsewhere: the record held the address; nothing sent
 };
 
 using ProviderCheck = QList<DnsSettingProblem> (*)(const DnsTargetSettings&);
@@ -79,7 +83,7 @@ struct ProviderRow
     QList<ProviderKey> keys;          // every key the section may give, besides protocol and name
     ProviderCheck check = nullptr;    // the values together, once the section is read; may be null
     ProviderUpdater update = nullptr; // null for rfc2136, which the keeper sends over DNS itself
-    bool zoneFromDns = false; // the updater needs the zone: the keeper finds it unless given
+    bool needsZone = false; // the updater wants the zone: without `zone =`, the keeper asks for it
 };
 
 // Every protocol, rfc2136 first, in the order the man page lists them.

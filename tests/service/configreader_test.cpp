@@ -372,6 +372,74 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
     }
 }
 
+TEST_F(ConfigReaderTest, ProviderSectionsTakeTheKeysOfTheirRow)
+{
+    const QByteArray token = write("token", "t0ken-s3cret\n").toUtf8();
+    const QByteArray key = write("key", "pk1_s3cret\n").toUtf8();
+    const QByteArray cloudflare = "[dns cloud]\nprotocol = cloudflare\nname = h.example.org\n"
+                                  "token_file = " +
+                                  token + "\n";
+    const auto read = readSettings(
+        write("providers.conf",
+              cloudflare +
+                  "zone_id = 023e105f4ecef8ad9ca31a8372d0c353\nproxied = true\nttl = 1\n"
+                  "api = http://127.0.0.1:8080/client/v4\n"
+                  "[dns any]\nprotocol = http\nname = a.example.org\n"
+                  "url = https://dns.example.com/u?h={name}&ip={address}\n"
+                  "header = X-One: {token}\nheader = X-Two: b\nmethod = POST\nbody = {family}\n"
+                  "success = /^ok/\ntoken_file = " +
+                  token + "\n"));
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
+        << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
+    const DnsTargetSettings& cloud = std::get<PublisherSettings>(read).dnsTargets[0];
+    EXPECT_EQ(cloud.protocol, DnsProtocol::Cloudflare);
+    EXPECT_EQ(cloud.token, "t0ken-s3cret");
+    EXPECT_EQ(cloud.zoneId, "023e105f4ecef8ad9ca31a8372d0c353");
+    EXPECT_EQ(cloud.proxied, std::optional<bool>(true));
+    EXPECT_TRUE(cloud.ttlGiven);
+    const DnsTargetSettings& any = std::get<PublisherSettings>(read).dnsTargets[1];
+    EXPECT_EQ(any.headers, QStringList({"X-One: {token}", "X-Two: b"}));
+    EXPECT_EQ(any.method, "POST");
+
+    const QByteArray porkbun = "[dns pork]\nprotocol = porkbun\nname = h.example.org\n"
+                               "api_key_file = " +
+                               key + "\nsecret_key_file = " + key + "\n";
+    struct Row
+    {
+        QByteArray text;
+        QString error; // after "PATH:"
+    } rows[] = {
+        {porkbun + "ttl = 300\n", "6: [dns pork] ttl: Porkbun takes 600 seconds at least"},
+        {"[dns pork]\nprotocol = porkbun\nname = h.example.org\napi_key_file = " + key + "\n",
+         "1: [dns pork] secret_key_file: required with protocol porkbun"},
+        {cloudflare + "credential = dns\n",
+         "5: [dns cloud] credential: give only one of token_file, credential"},
+        {cloudflare + "key_name = k\n", "5: [dns cloud] key_name: belongs to protocol rfc2136"},
+        {cloudflare + "url = https://dyn.example.net/\n",
+         "5: [dns cloud] url: is not a key of protocol cloudflare"},
+        {cloudflare + "api = http://api.example.net/\n",
+         "5: [dns cloud] api: must be an https:// address"},
+        {cloudflare + "ttl = 20\n",
+         "5: [dns cloud] ttl: Cloudflare takes 1 (automatic) or 60 to 86400 seconds (30 on "
+         "Enterprise zones)"},
+        {cloudflare + "proxied = yes\n", "5: [dns cloud] proxied: must be true or false"},
+        {"[dns any]\nprotocol = http\nname = a.example.org\nurl = https://d.example.com/\n",
+         "1: [dns any] success: required with protocol http"},
+        {"[dns any]\nheader = no colon\n", "2: [dns any] header: must be a line \"Name: value\""},
+        {"[dns any]\nsuccess = /(/\n",
+         "2: [dns any] success: is not a regular expression: missing closing parenthesis"},
+    };
+    qputenv("CREDENTIALS_DIRECTORY", dir.path().toUtf8());
+    write("dns", "other\n");
+    for (const Row& row : rows) {
+        const QString path = write("bad.conf", row.text);
+        const QStringList errors = errorsOf(path);
+        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
+        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
+        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
+    }
+}
+
 TEST(RetrySchedule, DoublesFromThirtySecondsUpToTheRefreshOrTenMinutes)
 {
     auto delays = [](double refresh) {

@@ -102,9 +102,10 @@ class StandIn:
     """A stand-in: `routes` is a list of (method, path regex, function(standin, request) ->
     Answer); `errors` maps the names a switch may give to a function(standin, request) ->
     Answer; `new_record(standin, name, type, content, ttl)` gives a record in the provider's
-    shape."""
+    shape; `served(record)` is the address the provider's servers give for it (its content unless
+    the provider answers with addresses of its own)."""
 
-    def __init__(self, routes, errors, new_record):
+    def __init__(self, routes, errors, new_record, served=None):
         parser = argparse.ArgumentParser()
         parser.add_argument("--cert", required=True)
         parser.add_argument("--key", required=True)
@@ -121,6 +122,7 @@ class StandIn:
         self.routes = [(m, re.compile(p + r"\Z"), f) for m, p, f in routes]
         self.errors = errors
         self.new_record = new_record
+        self.served = served or (lambda record: record["content"])
         self.lock = threading.Lock()
         if not os.path.exists(self.path("records.json")):
             self.seed(self.options.name or ["home.example.test"])
@@ -164,7 +166,7 @@ class StandIn:
         commands = f"server 127.0.0.1 {self.options.knot_port}\nzone {self.zone}\n"
         commands += f"update delete {name}. {kind}\n"
         for record in contents:
-            commands += f"update add {name}. {max(int(record['ttl']), 1)} {kind} {record['content']}\n"
+            commands += f"update add {name}. {max(int(record['ttl']), 1)} {kind} {self.served(record)}\n"
         subprocess.run(["knsupdate", "-y", f"hmac-sha256:quendle:{self.options.tsig}"],
                        check=True, input=commands + "send\n", text=True)
 
