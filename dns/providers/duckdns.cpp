@@ -1,4 +1,4 @@
-// DuckDNS: https://www.duckdns.org/spec.jsp
+// DuckDNS: the HTTP API page of https://www.duckdns.org/
 // GET /update?domains=SUB&token=TOKEN&ip=V4 (or &ipv6=V6)&verbose=true. The answer is OK (with
 // verbose, the addresses and UPDATED or NOCHANGE on the next lines) or KO, which carries no
 // reason. A request without ip would have DuckDNS take the address it came from, so each request

@@ -1,4 +1,4 @@
-"""DuckDNS for the tests, after https://www.duckdns.org/spec.jsp: GET /update with domains,
+"""DuckDNS for the tests, after the HTTP API page of https://www.duckdns.org/: GET /update with domains,
 token, ip and/or ipv6 and verbose=true; OK (with verbose, the addresses and UPDATED or NOCHANGE
 on the next lines) or KO in plain text. The account's token is --set token=…; its one domain is
 "home" of --zone (home.example.test). See providerstandin.py.
