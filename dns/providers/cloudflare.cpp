@@ -8,7 +8,7 @@
 // the section sets ttl or proxied; a name without one gets POST with ttl 60 (or ttl =) and
 // proxied false (or proxied =). Records of the same type beyond the first are deleted, so that
 // the name holds exactly the address.
-#include "dns/providers/provider.h"
+#include "dns/providers/cloudflare.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -158,6 +158,24 @@ private:
     QString m_base;
 };
 
+// The body of a PATCH, or of a POST when `existing` is null, for one name.
+QJsonObject recordChange(const DnsTargetSettings& settings, const QString& name,
+                         const QString& type, const QString& address, const QJsonObject* existing)
+{
+    if (!existing)
+        return {{QStringLiteral("type"), type},
+                {QStringLiteral("name"), name},
+                {QStringLiteral("content"), address},
+                {QStringLiteral("ttl"), settings.ttl},
+                {QStringLiteral("proxied"), settings.proxied.value_or(false)}};
+    QJsonObject body{{QStringLiteral("content"), address}};
+    if (settings.ttlGiven)
+        body.insert(QStringLiteral("ttl"), settings.ttl);
+    if (settings.proxied)
+        body.insert(QStringLiteral("proxied"), *settings.proxied);
+    return body;
+}
+
 ProviderAnswer updateCloudflare(const ProviderUpdate& update)
 {
     const Cloudflare cloudflare(update);
@@ -183,11 +201,8 @@ ProviderAnswer updateCloudflare(const ProviderUpdate& update)
 
     QJsonObject result;
     if (found.isEmpty()) {
-        QJsonObject body{{QStringLiteral("type"), type},
-                         {QStringLiteral("name"), settings.dnsName},
-                         {QStringLiteral("content"), update.address},
-                         {QStringLiteral("ttl"), settings.ttl},
-                         {QStringLiteral("proxied"), settings.proxied.value_or(false)}};
+        const QJsonObject body =
+            recordChange(settings, settings.dnsName, type, update.address, nullptr);
         const Call made = cloudflare.call("POST", records, body);
         if (made.trouble)
             return *made.trouble;
@@ -201,11 +216,8 @@ ProviderAnswer updateCloudflare(const ProviderUpdate& update)
             settings.ttlGiven && first.value(QLatin1String("ttl")).toInt() != settings.ttl;
         if (first.value(QLatin1String("content")).toString() != update.address || proxiedChanges ||
             ttlChanges) {
-            QJsonObject body{{QStringLiteral("content"), update.address}};
-            if (settings.ttlGiven)
-                body.insert(QStringLiteral("ttl"), settings.ttl);
-            if (settings.proxied)
-                body.insert(QStringLiteral("proxied"), *settings.proxied);
+            const QJsonObject body =
+                recordChange(settings, settings.dnsName, type, update.address, &first);
             const Call changed = cloudflare.call(
                 "PATCH",
                 records + QLatin1Char('/') +
@@ -255,6 +267,72 @@ QList<DnsSettingProblem> checkCloudflare(const DnsTargetSettings& settings)
 }
 
 } // namespace
+
+ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QString& zone,
+                                     const QList<CloudflareChange>& changes, int seconds)
+{
+    if (changes.isEmpty())
+        return accepted(QStringLiteral("nothing to change"));
+    const ProviderUpdate update{
+        settings, changes.first().family, changes.first().address, {}, seconds, zone};
+    const Cloudflare cloudflare(update);
+    const Call zoneFound = cloudflare.zoneId();
+    if (zoneFound.trouble)
+        return *zoneFound.trouble;
+    const QString records =
+        QStringLiteral("/zones/%1/dns_records")
+            .arg(Cloudflare::encoded(zoneFound.answer.value(QLatin1String("id")).toString()));
+    // The zone's A and AAAA records, a page of 100 at a time.
+    QList<QJsonObject> held;
+    constexpr int kMostPages = 100;
+    for (int page = 1; page <= kMostPages; ++page) {
+        const Call listed =
+            cloudflare.call("GET", records + QStringLiteral("?page=%1&per_page=100").arg(page));
+        if (listed.trouble)
+            return *listed.trouble;
+        for (const QJsonValue& record : listed.answer.value(QLatin1String("result")).toArray())
+            held << record.toObject();
+        const int pages = listed.answer.value(QLatin1String("result_info"))
+                              .toObject()
+                              .value(QLatin1String("total_pages"))
+                              .toInt(1);
+        if (page >= pages)
+            break;
+    }
+    QJsonArray deletes;
+    QJsonArray patches;
+    QJsonArray posts;
+    for (const CloudflareChange& change : changes) {
+        const QString type = recordType(change.family);
+        QList<QJsonObject> found;
+        for (const QJsonObject& record : held)
+            if (record.value(QLatin1String("type")).toString() == type &&
+                record.value(QLatin1String("name")).toString() == change.dnsName)
+                found << record;
+        if (found.isEmpty()) {
+            posts.append(recordChange(settings, change.dnsName, type, change.address, nullptr));
+            continue;
+        }
+        QJsonObject patch =
+            recordChange(settings, change.dnsName, type, change.address, &found.first());
+        patch.insert(QStringLiteral("id"), found.first().value(QLatin1String("id")));
+        patches.append(patch);
+        for (qsizetype i = 1; i < found.size(); ++i)
+            deletes.append(
+                QJsonObject{{QStringLiteral("id"), found[i].value(QLatin1String("id"))}});
+    }
+    QJsonObject batch;
+    if (!deletes.isEmpty())
+        batch.insert(QStringLiteral("deletes"), deletes);
+    if (!patches.isEmpty())
+        batch.insert(QStringLiteral("patches"), patches);
+    if (!posts.isEmpty())
+        batch.insert(QStringLiteral("posts"), posts);
+    const Call done = cloudflare.call("POST", records + QStringLiteral("/batch"), batch);
+    if (done.trouble)
+        return *done.trouble;
+    return accepted(QStringLiteral("Cloudflare took %1 changes in one batch").arg(changes.size()));
+}
 
 ProviderRow cloudflareRow()
 {

@@ -137,8 +137,8 @@ ApiAnswer callApi(const ApiRequest& request, int seconds)
     http.httpsOnly = request.url.startsWith(QLatin1String("https:"));
     const HttpAnswer got = exchange(http);
     if (got.cutShort) {
-        answer.error = QStringLiteral("the answer is longer than 64 KB, which no answer of the "
-                                      "provider is: the address may not be the provider's API");
+        answer.tooLong = true;
+        answer.error = QStringLiteral("the answer is longer than 64 KB");
         return answer;
     }
     if (got.status == 0) {
@@ -153,6 +153,10 @@ ApiAnswer callApi(const ApiRequest& request, int seconds)
 
 std::optional<ProviderAnswer> commonTrouble(const ApiAnswer& answer, const QString& provider)
 {
+    if (answer.tooLong)
+        return failedAnswer(QStringLiteral("%1 answered with more than 64 KB, which no answer of "
+                                           "its API is: is api = the provider's API?")
+                                .arg(provider));
     if (answer.status == 0) {
         ProviderAnswer unreachable =
             failedAnswer(QStringLiteral("no answer from %1: %2").arg(provider, answer.error));

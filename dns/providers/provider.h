@@ -115,6 +115,7 @@ struct ApiAnswer
     QByteArray body;
     QList<QByteArray> headers; // "Name: value" lines of the answer
     QString error;             // why there is no usable answer (unreachable, too long, …)
+    bool tooLong = false;      // the answer went past 64 KB and was cut off
     QByteArray header(const QByteArray& name) const; // the value, empty when absent
 };
 

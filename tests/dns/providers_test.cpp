@@ -1,4 +1,5 @@
 #include "dns/dnsnamekeeper.h"
+#include "dns/providers/cloudflare.h"
 
 #include "testknot.h"
 #include "testproviderstandin.h"
@@ -56,10 +57,8 @@ protected:
         standIn->answerWith("huge");
         outcome = publish(settings, "203.0.113.66");
         EXPECT_EQ(outcome.status, Status::Failed);
-        EXPECT_EQ(outcome.reason,
-                  "no answer from " + provider +
-                      ": the answer is longer than 64 KB, which no answer of the provider is: "
-                      "the address may not be the provider's API");
+        EXPECT_EQ(outcome.reason, provider + " answered with more than 64 KB, which no answer "
+                                             "of its API is: is api = the provider's API?");
         standIn->answerWith("hang");
         outcome = publish(settings, "203.0.113.66", 1);
         EXPECT_EQ(outcome.status, Status::Failed);
@@ -239,6 +238,30 @@ TEST_F(CloudflareTest, RefusalsHoldTheNamePausesWaitAndBadAnswersFail)
     expectBadAnswersFail(settings(), "Cloudflare");
     // Once the refusal is mended, the name goes on.
     EXPECT_EQ(publish(settings(), "203.0.113.10").status, Status::Published);
+}
+
+TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatch)
+{
+    const DnsTargetSettings target = settings();
+    const dns::ProviderAnswer answer =
+        dns::updateCloudflareBatch(target, "example.test",
+                                   {{kHome, AddressFamily::Ipv4, "203.0.113.1"},
+                                    {"a.example.test", AddressFamily::Ipv4, "203.0.113.2"},
+                                    {"b.example.test", AddressFamily::Ipv6, "2001:db8::b"}},
+                                   5);
+    EXPECT_EQ(answer.kind, dns::ProviderAnswer::Kind::Accepted) << answer.reason.toStdString();
+    EXPECT_EQ(knot.records(kHome, "A"), QStringList{"203.0.113.1"});
+    EXPECT_EQ(knot.records("a.example.test", "A"), QStringList{"203.0.113.2"});
+    EXPECT_EQ(knot.records("b.example.test", "AAAA"), QStringList{"2001:db8::b"});
+    const QList<QJsonObject> seen = standIn->requests();
+    ASSERT_EQ(seen.size(), 3); // the zone, the records, the batch
+    EXPECT_EQ(seen[1]["query"], "page=1&per_page=100");
+    const QJsonObject batch = body(seen[2]);
+    EXPECT_EQ(seen[2]["path"],
+              "/client/v4/zones/023e105f4ecef8ad9ca31a8372d0c353/dns_records/batch");
+    EXPECT_EQ(batch["patches"].toArray().size(), 1);
+    EXPECT_EQ(batch["posts"].toArray().size(), 2);
+    EXPECT_FALSE(batch.contains("deletes"));
 }
 
 class PorkbunTest : public ProviderTest

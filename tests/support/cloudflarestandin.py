@@ -1,11 +1,12 @@
 """Cloudflare's API v4 for the tests, as its reference gives it
 (https://developers.cloudflare.com/api/resources/dns/subresources/records/ and
 https://developers.cloudflare.com/api/resources/zones/methods/list/): zones listed by name, DNS
-records listed, created, edited and deleted, each answer {"success", "errors", "messages",
+records listed (page by page), created, edited, deleted and changed in a batch, each answer {"success", "errors", "messages",
 "result"}. --set token=T is the valid API token. A proxied record is served as 192.0.2.200 or
 2001:db8::cf, addresses of "Cloudflare's own". Switch answers: invalid-token (403, 9109),
 malformed-token (400, 6003/6111), no-permission (403, 10000), rate (429, Retry-After 7),
 rate-unsaid (429, no Retry-After)."""
+import json
 import re
 import time
 
@@ -86,7 +87,65 @@ def list_records(standin, request):
     query = {k: v[0] for k, v in request.query.items()}
     result = [r for r in standin.records()
               if r["type"] == query.get("type", r["type"]) and r["name"] == query.get("name", r["name"])]
-    return envelope(result)
+    page, per_page = int(query.get("page", "1")), int(query.get("per_page", "100"))
+    expect(page >= 1 and 5 <= per_page <= 5000000, f"page {page}, per_page {per_page}")
+    answer = envelope(result[(page - 1) * per_page:page * per_page])
+    pages = max(1, -(-len(result) // per_page))
+    body = json.loads(answer.body)
+    body["result_info"] = {"page": page, "per_page": per_page, "count": len(body["result"]),
+                           "total_count": len(result), "total_pages": pages}
+    return Answer(200, body)
+
+
+def batch(standin, request):
+    """POST …/dns_records/batch: deletes, patches, puts, posts, applied in that order, all or
+    none."""
+    refused = authorised(standin, request)
+    if refused:
+        return refused
+    zone_of(request)
+    body = request.json()
+    check_fields(body, {}, {"deletes": list, "patches": list, "puts": list, "posts": list})
+    records = standin.records()
+    done = {"deletes": [], "patches": [], "puts": [], "posts": []}
+    touched = set()
+
+    def find(record_id):
+        for record in records:
+            if record["id"] == record_id:
+                return record
+        return None
+
+    for item in body.get("deletes", []):
+        check_fields(item, {"id": str}, where="delete")
+        record = find(item["id"])
+        if record is None:
+            return refusal(404, 81044, "Record does not exist.")
+        records.remove(record)
+        done["deletes"].append(record)
+        touched.add((record["name"], record["type"]))
+    for item in body.get("patches", []):
+        check_fields(item, {"id": str}, RECORD_FIELDS, where="patch")
+        record = find(item["id"])
+        if record is None:
+            return refusal(404, 81044, "Record does not exist.")
+        record.update({k: v for k, v in item.items() if k != "id"})
+        done["patches"].append(record)
+        touched.add((record["name"], record["type"]))
+    expect(not body.get("puts"), "puts are not used here")
+    for item in body.get("posts", []):
+        check_fields(item, {"type": str, "name": str, "content": str},
+                     {k: v for k, v in RECORD_FIELDS.items() if k not in ("type", "name", "content")},
+                     where="post")
+        record = new_record(standin, item["name"], item["type"], item["content"], item.get("ttl", 1))
+        record.update({k: v for k, v in item.items() if k in ("proxied", "comment", "tags")})
+        records.append(record)
+        done["posts"].append(record)
+        touched.add((record["name"], record["type"]))
+    standin.save(records)
+    for name, kind in sorted(touched):
+        standin.publish(name, kind, records)
+    return envelope(done)
 
 
 RECORD_FIELDS = {"name": str, "type": str, "content": str, "ttl": int, "proxied": bool,
@@ -166,6 +225,7 @@ RECORDS = PREFIX + r"/zones/([^/]+)/dns_records"
 StandIn([("GET", PREFIX + "/zones", zones),
          ("GET", RECORDS, list_records),
          ("POST", RECORDS, create_record),
+         ("POST", RECORDS + "/batch", batch),
          ("PATCH", RECORDS + r"/([^/]+)", edit_record),
          ("DELETE", RECORDS + r"/([^/]+)", delete_record)],
         ERRORS, new_record, served).serve()
