@@ -126,6 +126,8 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                                  .arg(dnsProtocolName(m_settings.protocol)));
     const int seconds = m_bounds.exchangeSeconds;
     const Servers servers = serversToAsk(m_settings, seconds);
+    const int self = family == AddressFamily::Ipv4 ? 0 : 1;
+    m_asked[self] = address;
     bool servedElsewhere = false;
     bool alreadyHeld = false;
     DnsOutcome outcome = keep(
@@ -142,8 +144,8 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                                              .arg(m_settings.dnsName, zone.error));
                 m_zone = zone.zone;
             }
-            const ProviderAnswer answer =
-                row->update(ProviderUpdate{m_settings, family, address, held, seconds, m_zone});
+            const ProviderAnswer answer = row->update(ProviderUpdate{
+                m_settings, family, address, held, seconds, m_zone, m_asked[1 - self]});
             servedElsewhere = answer.servedElsewhere;
             alreadyHeld = answer.alreadyHeld;
             DnsOutcome sent = failedOutcome(answer.reason, answer.details);

@@ -37,6 +37,7 @@ private:
     Rfc2136Batch m_rfc2136; // keeps the zone once found, when not configured
     QString m_zone;   // a provider's zone, found once when not configured
     int m_pauses = 0; // pauses asked for in a row without saying how long: the back-off grows
+    QString m_asked[2]; // the address last asked for, IPv4 and IPv6, for dyndns2's dual requests
 };
 
 } // namespace quendle

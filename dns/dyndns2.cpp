@@ -123,7 +123,13 @@ namespace {
 
 ProviderAnswer updateDyndns2(const ProviderUpdate& update)
 {
-    const Dyndns2Answer answer = sendDyndns2(update.settings, update.address, update.seconds);
+    // dual: myip=v4,v6, the other family's address as it was last asked for, so that a provider
+    // that sets both families at once keeps the one not changing.
+    QString myip = update.address;
+    if (update.settings.dual && !update.other.isEmpty())
+        myip = update.family == AddressFamily::Ipv4 ? update.address + ',' + update.other
+                                                    : update.other + ',' + update.address;
+    const Dyndns2Answer answer = sendDyndns2(update.settings, myip, update.seconds);
     ProviderAnswer result = failedAnswer(answer.reason, answer.details);
     switch (answer.kind) {
     case Dyndns2Answer::Kind::Success:

@@ -50,6 +50,7 @@ struct ProviderUpdate
     QStringList held; // what the authoritative servers hold now, canonical; empty: no record
     int seconds = 20; // the bound of each HTTP exchange
     QString zone;     // `zone =`, or the zone the authoritative servers' SOA names
+    QString other;    // the address last asked for the other family, canonical; empty: none
 };
 
 // What the provider made of it.

@@ -8,6 +8,10 @@ ProviderRow dyndns2Row();
 ProviderRow cloudflareRow();
 ProviderRow porkbunRow();
 ProviderRow httpTemplateRow();
+ProviderRow duckdnsRow();
+ProviderRow hetznerRow();
+ProviderRow desecRow();
+ProviderRow namecheapRow();
 
 namespace {
 
@@ -42,7 +46,8 @@ ProviderRow rfc2136Row()
 const QList<ProviderRow>& providerTable()
 {
     static const QList<ProviderRow> table{
-        rfc2136Row(), dyndns2Row(), cloudflareRow(), porkbunRow(), httpTemplateRow(),
+        rfc2136Row(), dyndns2Row(), cloudflareRow(), porkbunRow(),   httpTemplateRow(),
+        duckdnsRow(), hetznerRow(), desecRow(),      namecheapRow(),
     };
     return table;
 }

@@ -383,6 +383,12 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
          "2: [dns home] url: must be an https:// address"},
         {rfc2136 + "credential = dns\n",
          "7: [dns home] credential: give only one of key_file, credential"},
+        {"[dns d]\nprotocol = duckdns\nname = home.example.org\n",
+         "3: [dns d] name: must be a name under duckdns.org, such as home.duckdns.org"},
+        {"[dns h]\nprotocol = hetzner\nname = home.example.org\nttl = 30\n",
+         "4: [dns h] ttl: must be 60 seconds or more with Hetzner"},
+        {"[dns n]\nprotocol = namecheap\nname = home.example.org\nttl = 300\n",
+         "4: [dns n] ttl: is not a key of protocol namecheap"},
     };
     for (const Row& row : rows) {
         const QString path = write("bad.conf", row.text);
