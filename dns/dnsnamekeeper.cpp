@@ -3,6 +3,7 @@
 #include "dns/dnsexchange.h"
 #include "dns/dyndns2.h"
 #include "dns/namechecks.h"
+#include "dns/providers/provider.h"
 
 #include <QElapsedTimer>
 
@@ -12,8 +13,10 @@ using namespace dns;
 
 namespace {
 
-// A provider that reports trouble of its own is left alone this long, as the protocol asks.
-constexpr int kProviderPauseSeconds = 30 * 60;
+// A provider that asks for a pause without saying how long gets this much, doubled each time it
+// asks again in a row, up to an hour.
+constexpr int kFirstPauseSeconds = 60;
+constexpr int kLongestPauseSeconds = 3600;
 
 } // namespace
 
@@ -33,7 +36,7 @@ DnsOutcome DnsNameKeeper::publish(AddressFamily family, const QString& address, 
             QStringLiteral("\"%1\" is not an %2 address").arg(address, familyName(family)));
     DnsOutcome outcome = m_settings.protocol == DnsProtocol::Rfc2136
                              ? publishRfc2136(family, *canonical, maySend)
-                             : publishDyndns2(family, *canonical, maySend);
+                             : publishThroughProvider(family, *canonical, maySend);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -54,28 +57,55 @@ DnsLookup DnsNameKeeper::holds(AddressFamily family)
 
 namespace {
 
+struct Wording
+{
+    QString notServed;
+    QString askFailed;
+};
+
 // The steps of a protocol that sends one name at a time: ask, send unless current, ask again.
-// `send` returns an outcome whose status is final when it is not Published.
+// `send` gets the server that answered and what it held, and returns an outcome whose status is
+// final when it is not Published. `wording` says what the server held after all: its texts take
+// the name, what it holds, the server and the record type (notServed), or the server and the
+// error (askFailed).
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, const std::optional<TsigKey>& key, Send send)
+                const Servers& servers, int seconds, const Wording& wording, Send send,
+                const bool* readBackElsewhere = nullptr)
 {
     DnsServerAddress server;
-    const RecordsAnswer before = askFirst(servers, name, family, seconds, key, server);
+    const RecordsAnswer before = askFirst(servers, name, family, seconds, std::nullopt, server);
     if (!before.ok)
         return failedOutcome(
             QStringLiteral("cannot ask what %1 holds: %2").arg(name, before.error));
     const QString where = shownServer(server);
     if (auto settled = outcomeBeforeUpdate(name, address, maySend, before, where))
         return *settled;
-    DnsOutcome outcome = send(server);
+    DnsOutcome outcome = send(server, before.addresses);
     if (outcome.status != DnsOutcome::Status::Published) {
         if (outcome.held.isEmpty())
             outcome.held = before.addresses;
         return outcome;
     }
-    checkAfterUpdate(outcome, name, family, address,
-                     askRecords(server, name, family, seconds, key), where);
+    // The provider read its record back itself: its servers answer with other addresses.
+    if (readBackElsewhere && *readBackElsewhere) {
+        outcome.held = before.addresses;
+        return outcome;
+    }
+    const RecordsAnswer after = askRecords(server, name, family, seconds);
+    if (!after.ok) {
+        outcome.status = DnsOutcome::Status::Failed;
+        outcome.reason = wording.askFailed.arg(where, after.error);
+        return outcome;
+    }
+    outcome.held = after.addresses;
+    if (after.addresses == QStringList{address}) {
+        outcome.reason = QStringLiteral("%1 now holds %2 at %3").arg(name, address, where);
+    } else {
+        outcome.status = DnsOutcome::Status::Failed;
+        outcome.reason =
+            wording.notServed.arg(name, heldText(after.addresses), where, recordTypeName(family));
+    }
     return outcome;
 }
 
@@ -87,31 +117,70 @@ DnsOutcome DnsNameKeeper::publishRfc2136(AddressFamily family, const QString& ad
     return m_rfc2136.publish({WantedRecord{m_settings, family, address, maySend}}).first();
 }
 
-DnsOutcome DnsNameKeeper::publishDyndns2(AddressFamily family, const QString& address, bool maySend)
+DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QString& address,
+                                                 bool maySend)
 {
+    const ProviderRow* row = providerRow(m_settings.protocol);
+    if (!row || !row->update)
+        return failedOutcome(QStringLiteral("protocol %1 is not built into this program")
+                                 .arg(dnsProtocolName(m_settings.protocol)));
     const int seconds = m_bounds.exchangeSeconds;
     const Servers servers = serversToAsk(m_settings, seconds);
-    return keep(m_settings.dnsName, family, address, maySend, servers, seconds, std::nullopt,
-                [&](const DnsServerAddress&) {
-                    const Dyndns2Answer answer = sendDyndns2(m_settings, address, seconds);
-                    DnsOutcome outcome = failedOutcome(answer.reason, answer.details);
-                    outcome.sent = true;
-                    switch (answer.kind) {
-                    case Dyndns2Answer::Kind::Success:
-                        outcome.status = DnsOutcome::Status::Published;
-                        break;
-                    case Dyndns2Answer::Kind::HoldUntilReload:
-                        outcome.status = DnsOutcome::Status::HeldUntilReload;
-                        break;
-                    case Dyndns2Answer::Kind::RetryLater:
-                        outcome.status = DnsOutcome::Status::RetryLater;
-                        outcome.retryNotBefore = kProviderPauseSeconds;
-                        break;
-                    case Dyndns2Answer::Kind::Failed:
-                        break;
-                    }
-                    return outcome;
-                });
+    const int self = family == AddressFamily::Ipv4 ? 0 : 1;
+    m_asked[self] = address;
+    bool servedElsewhere = false;
+    bool alreadyHeld = false;
+    DnsOutcome outcome = keep(
+        m_settings.dnsName, family, address, maySend, servers, seconds,
+        {QStringLiteral("the provider accepted the update, but its servers do not serve it yet: "
+                        "%1 holds %2 at %3 (%4 record)"),
+         QStringLiteral("the provider accepted the update, but asking %1 again failed: %2")},
+        [&](const DnsServerAddress& server, const QStringList& held) {
+            // The zone, where the provider needs it: as configured, or as the server names it.
+            if (row->needsZone && m_zone.isEmpty()) {
+                const RecordsAnswer zone = askZone(server, m_settings.dnsName, seconds);
+                if (!zone.ok)
+                    return failedOutcome(QStringLiteral("cannot find the zone of %1: %2")
+                                             .arg(m_settings.dnsName, zone.error));
+                m_zone = zone.zone;
+            }
+            const ProviderAnswer answer = row->update(ProviderUpdate{
+                m_settings, family, address, held, seconds, m_zone, m_asked[1 - self]});
+            servedElsewhere = answer.servedElsewhere;
+            alreadyHeld = answer.alreadyHeld;
+            DnsOutcome sent = failedOutcome(answer.reason, answer.details);
+            sent.sent = answer.sent;
+            switch (answer.kind) {
+            case ProviderAnswer::Kind::Accepted:
+                sent.status = DnsOutcome::Status::Published;
+                break;
+            case ProviderAnswer::Kind::HeldUntilReload:
+                sent.status = DnsOutcome::Status::HeldUntilReload;
+                break;
+            case ProviderAnswer::Kind::RetryLater:
+                sent.status = DnsOutcome::Status::RetryLater;
+                sent.retryNotBefore = answer.retryAfter;
+                break;
+            case ProviderAnswer::Kind::Failed:
+                break;
+            }
+            return sent;
+        },
+        &servedElsewhere);
+    if (servedElsewhere && alreadyHeld && outcome.status == DnsOutcome::Status::Published) {
+        outcome.status = DnsOutcome::Status::AlreadyCurrent;
+        outcome.sent = false;
+    }
+    // A pause without a length grows while the provider keeps asking for one.
+    if (outcome.status == DnsOutcome::Status::RetryLater && outcome.retryNotBefore <= 0) {
+        outcome.retryNotBefore =
+            qMin(kLongestPauseSeconds, kFirstPauseSeconds << qMin(m_pauses, 6));
+        outcome.reason += QStringLiteral(": trying again in %1 s").arg(outcome.retryNotBefore);
+        ++m_pauses;
+    } else if (outcome.status != DnsOutcome::Status::RetryLater) {
+        m_pauses = 0;
+    }
+    return outcome;
 }
 
 } // namespace quendle

@@ -7,9 +7,10 @@
 
 namespace quendle {
 
-// Keeps one name's A or AAAA record on one address. Blocking: every call waits for the servers,
-// each exchange within the bounds; run it on a worker. Asks the name's authoritative server, never
-// a cache, before and after an update. Records of the other family are never touched.
+// Keeps one name's A or AAAA record on one address, whatever its protocol. Blocking: every call
+// waits for the servers, each exchange within the bounds; run it on a worker. Asks the name's
+// authoritative server, never a cache, before and after an update, and counts the name current
+// only once that server holds the address. Records of the other family are never touched.
 class DnsNameKeeper
 {
 public:
@@ -28,11 +29,15 @@ public:
 
 private:
     DnsOutcome publishRfc2136(AddressFamily family, const QString& address, bool maySend);
-    DnsOutcome publishDyndns2(AddressFamily family, const QString& address, bool maySend);
+    // dyndns2 and every provider's web API, through its row of dns/providers/provider.h.
+    DnsOutcome publishThroughProvider(AddressFamily family, const QString& address, bool maySend);
 
     DnsTargetSettings m_settings;
     DnsBounds m_bounds;
     Rfc2136Batch m_rfc2136; // keeps the zone once found, when not configured
+    QString m_zone;   // a provider's zone, found once when not configured
+    int m_pauses = 0; // pauses asked for in a row without saying how long: the back-off grows
+    QString m_asked[2]; // the address last asked for, IPv4 and IPv6, for dyndns2's dual requests
 };
 
 } // namespace quendle

@@ -1,6 +1,7 @@
 #include "dns/dnstargetsettings.h"
 
 #include "address/ipaddresstext.h"
+#include "dns/providers/provider.h"
 
 #include <QUrl>
 
@@ -106,43 +107,16 @@ QString tsigAlgorithmName(TsigAlgorithm algorithm)
 
 QList<DnsSettingProblem> checkDnsTarget(const DnsTargetSettings& settings)
 {
-    QList<DnsSettingProblem> problems;
-    const auto need = [&](const QString& value, const char* key, const char* protocol) {
-        if (value.isEmpty())
-            problems.append(
-                {QLatin1String(key),
-                 QStringLiteral("required with protocol %1").arg(QLatin1String(protocol))});
-    };
-    const auto refuse = [&](const QString& value, const char* key, const char* protocol) {
-        if (!value.isEmpty())
-            problems.append(
-                {QLatin1String(key),
-                 QStringLiteral("belongs to protocol %1").arg(QLatin1String(protocol))});
-    };
-    if (settings.protocol == DnsProtocol::Rfc2136) {
-        need(settings.server, "server", "rfc2136");
-        need(settings.keyName, "key_name", "rfc2136");
-        need(settings.keySecret, "key_file", "rfc2136 (or credential)");
-        refuse(settings.url, "url", "dyndns2");
-        refuse(settings.user, "user", "dyndns2");
-        refuse(settings.password, "password", "dyndns2");
-        refuse(settings.hostname, "hostname", "dyndns2");
-        refuse(settings.verify, "verify", "dyndns2");
-        if (!settings.keySecret.isEmpty() &&
-            !QByteArray::fromBase64Encoding(settings.keySecret.toLatin1(),
-                                            QByteArray::AbortOnBase64DecodingErrors))
-            problems.append({QStringLiteral("key_file"),
-                             QStringLiteral("the key's secret is not base64 text")});
-    } else {
-        need(settings.url, "url", "dyndns2");
-        need(settings.user, "user", "dyndns2");
-        need(settings.password, "password", "dyndns2 (or password_file, credential)");
-        refuse(settings.server, "server", "rfc2136");
-        refuse(settings.zone, "zone", "rfc2136");
-        refuse(settings.keyName, "key_name", "rfc2136");
-        refuse(settings.keySecret, "key_file", "rfc2136");
-    }
-    return problems;
+    const dns::ProviderRow* row = dns::providerRow(settings.protocol);
+    if (!row)
+        return {{QStringLiteral("protocol"), QStringLiteral("is not built into this program")}};
+    return row->check ? row->check(settings) : QList<DnsSettingProblem>{};
+}
+
+QString dnsProtocolName(DnsProtocol protocol)
+{
+    const dns::ProviderRow* row = dns::providerRow(protocol);
+    return row ? QLatin1String(row->name) : QString();
 }
 
 } // namespace quendle

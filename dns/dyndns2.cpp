@@ -2,6 +2,7 @@
 
 #include "address/web/httpexchange.h"
 #include "base/controlcharacters.h"
+#include "dns/providers/provider.h"
 
 #include <QUrl>
 #include <QUrlQuery>
@@ -12,6 +13,9 @@ namespace {
 
 // An answer is a word and an address; anything much longer is not a dyndns2 answer.
 constexpr qsizetype kLongestAnswer = 4096;
+
+// A provider that reports trouble of its own is left alone this long, as the protocol asks.
+constexpr int kProviderPauseSeconds = 30 * 60;
 
 // The first line, printable characters only, for the log.
 QString firstLine(const QByteArray& body)
@@ -113,6 +117,55 @@ Dyndns2Answer sendDyndns2(const DnsTargetSettings& settings, const QString& addr
         return unreachable;
     }
     return readDyndns2Answer(answer.status, answer.body, hostname);
+}
+
+namespace {
+
+ProviderAnswer updateDyndns2(const ProviderUpdate& update)
+{
+    // dual: myip=v4,v6, the other family's address as it was last asked for, so that a provider
+    // that sets both families at once keeps the one not changing.
+    QString myip = update.address;
+    if (update.settings.dual && !update.other.isEmpty())
+        myip = update.family == AddressFamily::Ipv4 ? update.address + ',' + update.other
+                                                    : update.other + ',' + update.address;
+    const Dyndns2Answer answer = sendDyndns2(update.settings, myip, update.seconds);
+    ProviderAnswer result = failedAnswer(answer.reason, answer.details);
+    switch (answer.kind) {
+    case Dyndns2Answer::Kind::Success:
+        result.kind = ProviderAnswer::Kind::Accepted;
+        break;
+    case Dyndns2Answer::Kind::HoldUntilReload:
+        result.kind = ProviderAnswer::Kind::HeldUntilReload;
+        break;
+    case Dyndns2Answer::Kind::RetryLater:
+        result.kind = ProviderAnswer::Kind::RetryLater;
+        result.retryAfter = kProviderPauseSeconds;
+        break;
+    case Dyndns2Answer::Kind::Failed:
+        break;
+    }
+    return result;
+}
+
+} // namespace
+
+// ttl is taken for the sake of older configurations; the protocol has none to send.
+ProviderRow dyndns2Row()
+{
+    return {DnsProtocol::Dyndns2,
+            "dyndns2",
+            {{"ttl"},
+             {"url", KeyNeed::Required},
+             {"user", KeyNeed::Required},
+             {"password", KeyNeed::OneSecret},
+             {"password_file", KeyNeed::OneSecret},
+             {"credential", KeyNeed::OneSecret},
+             {"hostname"},
+             {"verify"},
+             {"dual"}},
+            nullptr,
+            &updateDyndns2};
 }
 
 } // namespace quendle::dns

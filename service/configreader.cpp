@@ -181,7 +181,7 @@ private:
             return problem(m_line, key, QStringLiteral("unknown key"));
         }
         const QString lineKey = m_rule->name + QLatin1Char('.') + key;
-        if (m_keysGiven.contains(key))
+        if (m_keysGiven.contains(key) && !rule->repeatable)
             return problem(m_line, key,
                            QStringLiteral("given twice in this section (first on line %1)")
                                .arg(m_keyLines.value(lineKey)));

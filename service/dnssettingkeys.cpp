@@ -1,8 +1,14 @@
 #include "service/dnssettingkeys.h"
 
+#include "base/controlcharacters.h"
+#include "dns/providers/provider.h"
 #include "service/secretfile.h"
 
+#include <QDir>
+#include <QRegularExpression>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace quendle::settingkeys {
 
@@ -46,14 +52,13 @@ Result keep(const Expected<QString>& secret, QString& target)
     return {};
 }
 
+// The protocols and the keys each takes are rows of dns/providers/provider.h's table.
 Result dnsProtocol(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    if (value == QLatin1String("rfc2136"))
-        dns(settings).protocol = DnsProtocol::Rfc2136;
-    else if (value == QLatin1String("dyndns2"))
-        dns(settings).protocol = DnsProtocol::Dyndns2;
-    else
-        return Unexpected(QStringLiteral("must be rfc2136 or dyndns2"));
+    const dns::ProviderRow* row = dns::providerNamed(value);
+    if (!row)
+        return Unexpected(QStringLiteral("must be one of %1").arg(dns::providerNames()));
+    dns(settings).protocol = row->protocol;
     return {};
 }
 
@@ -69,6 +74,7 @@ Result dnsTtl(PublisherSettings& settings, const QString& value, const FileFacts
     if (!ok || ttl < 1 || ttl > 86400)
         return Unexpected(QStringLiteral("must be a whole number of seconds from 1 to 86400"));
     dns(settings).ttl = ttl;
+    dns(settings).ttlGiven = true;
     return {};
 }
 
@@ -101,7 +107,7 @@ Result dnsKeyFile(PublisherSettings& settings, const QString& value, const FileF
     return keep(readSecretSetting(value), dns(settings).keySecret);
 }
 
-// The secret of either protocol; the section's check keeps the one its protocol uses.
+// The secret of any protocol; the section's check keeps the one its protocol uses.
 Result dnsCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
     const Expected<QString> secret = readCredential(value);
@@ -109,19 +115,134 @@ Result dnsCredential(PublisherSettings& settings, const QString& value, const Fi
         return Unexpected(secret.error());
     dns(settings).keySecret = *secret;
     dns(settings).password = *secret;
+    dns(settings).token = *secret;
+    return {};
+}
+
+// A secret goes with every request: over TLS only, or to this machine itself. The http template's
+// placeholders are checked as the text that replaces them would be.
+Result webAddress(const QString& value, QString& target)
+{
+    QString filled = value;
+    for (const char* placeholder : {"{name}", "{address}", "{family}", "{token}"})
+        filled.replace(QLatin1String(placeholder), QLatin1String("x"));
+    const QUrl url(filled, QUrl::StrictMode);
+    if (!url.userInfo().isEmpty())
+        return Unexpected(QStringLiteral("must not hold a user or password: give them as user and "
+                                         "password"));
+    if (!dns::safeApiAddress(filled))
+        return Unexpected(QStringLiteral("must be an https:// address"));
+    target = value;
     return {};
 }
 
 Result dnsUrl(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    // The password goes with every request: over TLS only.
-    const QUrl url(value, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || url.scheme() != QLatin1String("https"))
+    return webAddress(value, dns(settings).url);
+}
+
+Result dnsApi(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (value.contains(QLatin1Char('{')))
         return Unexpected(QStringLiteral("must be an https:// address"));
-    if (!url.userInfo().isEmpty())
-        return Unexpected(QStringLiteral("must not hold a user or password: give them as user and "
-                                         "password"));
-    dns(settings).url = value;
+    return webAddress(value, dns(settings).api);
+}
+
+Result dnsTokenFile(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return keep(readSecretSetting(value), dns(settings).token);
+}
+
+Result dnsApiKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return keep(readSecretSetting(value), dns(settings).apiKey);
+}
+
+Result dnsSecretKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return keep(readSecretSetting(value), dns(settings).secretKey);
+}
+
+Result dnsZoneId(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    // Cloudflare's identifiers are 32 hexadecimal digits; any word of letters and digits is let
+    // through for a compatible service.
+    if (value.isEmpty() || value.size() > 64 ||
+        !std::all_of(value.begin(), value.end(), [](QChar c) {
+            return c.unicode() < 0x80 && (c.isLetterOrNumber() || c == QLatin1Char('-'));
+        }))
+        return Unexpected(QStringLiteral("must be the zone's identifier, letters and digits"));
+    dns(settings).zoneId = value;
+    return {};
+}
+
+Result trueOrFalse(const QString& value, bool& target)
+{
+    if (value == QLatin1String("true"))
+        target = true;
+    else if (value == QLatin1String("false"))
+        target = false;
+    else
+        return Unexpected(QStringLiteral("must be true or false"));
+    return {};
+}
+
+Result dnsProxied(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    bool proxied = false;
+    if (const Result read = trueOrFalse(value, proxied); !read)
+        return read;
+    dns(settings).proxied = proxied;
+    return {};
+}
+
+Result dnsDual(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    return trueOrFalse(value, dns(settings).dual);
+}
+
+Result dnsMethod(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (!QStringList{"GET", "POST", "PUT", "PATCH"}.contains(value))
+        return Unexpected(QStringLiteral("must be GET, POST, PUT or PATCH"));
+    dns(settings).method = value;
+    return {};
+}
+
+// "Name: value", the name a word of the characters HTTP allows in it.
+Result dnsHeader(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    const qsizetype colon = value.indexOf(QLatin1Char(':'));
+    const QString name = value.left(colon);
+    const bool nameOk =
+        colon > 0 && std::all_of(name.begin(), name.end(), [](QChar c) {
+            return c.unicode() < 0x80 &&
+                   (c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_'));
+        });
+    if (!nameOk || hasControlCharacter(value))
+        return Unexpected(QStringLiteral("must be a line \"Name: value\""));
+    dns(settings).headers.append(value);
+    return {};
+}
+
+Result dnsBody(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    dns(settings).body = value;
+    return {};
+}
+
+Result dnsSuccess(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    if (value.isEmpty())
+        return Unexpected(QStringLiteral("must not be empty"));
+    if (value.size() > 1 && value.startsWith(QLatin1Char('/')) &&
+        value.endsWith(QLatin1Char('/'))) {
+        const QRegularExpression expression(value.mid(1, value.size() - 2));
+        if (!expression.isValid())
+            return Unexpected(
+                QStringLiteral("is not a regular expression: %1").arg(expression.errorString()));
+    }
+    dns(settings).success = value;
     return {};
 }
 
@@ -158,21 +279,23 @@ QList<SectionProblem> checkDns(PublisherSettings& settings, const QSet<QString>&
     if (!keysGiven.contains(QStringLiteral("protocol")))
         return {}; // reported as missing
     DnsTargetSettings& target = dns(settings);
-    const bool rfc2136 = target.protocol == DnsProtocol::Rfc2136;
-    if (keysGiven.contains(QStringLiteral("credential")))
-        (rfc2136 ? target.password : target.keySecret).clear();
+    const dns::ProviderRow* row = dns::providerRow(target.protocol);
+    if (!row)
+        return {};
+    // A credential filled every secret; the protocol keeps the one it takes.
+    const auto takes = [&](const char* key) {
+        return std::any_of(row->keys.begin(), row->keys.end(),
+                           [&](const dns::ProviderKey& k) { return qstrcmp(k.name, key) == 0; });
+    };
+    if (!takes("key_file"))
+        target.keySecret.clear();
+    if (!takes("password") && !takes("password_file"))
+        target.password.clear();
+    if (!takes("token_file"))
+        target.token.clear();
     QList<SectionProblem> problems;
-    const QStringList secretKeys =
-        rfc2136 ? QStringList{QStringLiteral("key_file"), QStringLiteral("credential")}
-                : QStringList{QStringLiteral("password"), QStringLiteral("password_file"),
-                              QStringLiteral("credential")};
-    qsizetype given = 0;
-    for (const QString& key : secretKeys)
-        given += keysGiven.contains(key) ? 1 : 0;
-    if (given > 1)
-        problems.append(
-            {QStringLiteral("credential"),
-             QStringLiteral("give only one of %1").arg(secretKeys.join(QStringLiteral(", ")))});
+    for (const DnsSettingProblem& problem : dns::checkProviderKeys(*row, keysGiven))
+        problems.append({problem.key, problem.message});
     for (const DnsSettingProblem& problem : checkDnsTarget(target))
         problems.append({problem.key, problem.message});
     return problems;
@@ -199,7 +322,18 @@ SectionRule dnsSectionRule()
              {"password"_L1, false, &dnsPassword},
              {"password_file"_L1, false, &dnsPasswordFile},
              {"hostname"_L1, false, &dnsHostname},
-             {"verify"_L1, false, &dnsVerify}},
+             {"verify"_L1, false, &dnsVerify},
+             {"dual"_L1, false, &dnsDual},
+             {"api"_L1, false, &dnsApi},
+             {"token_file"_L1, false, &dnsTokenFile},
+             {"api_key_file"_L1, false, &dnsApiKeyFile},
+             {"secret_key_file"_L1, false, &dnsSecretKeyFile},
+             {"zone_id"_L1, false, &dnsZoneId},
+             {"proxied"_L1, false, &dnsProxied},
+             {"method"_L1, false, &dnsMethod},
+             {"header"_L1, false, &dnsHeader, true},
+             {"body"_L1, false, &dnsBody},
+             {"success"_L1, false, &dnsSuccess}},
             nullptr,
             &checkDns};
 }

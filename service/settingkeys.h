@@ -29,6 +29,7 @@ struct KeyRule
     QLatin1StringView key;
     bool required;
     ApplyKey apply;
+    bool repeatable = false; // may be given more than once in a section (header = lines)
 };
 
 struct SectionProblem

@@ -30,6 +30,18 @@ size_t keepBody(char* data, size_t size, size_t count, void* target)
     return size * count;
 }
 
+// The header lines of the last answer: a "100 Continue" before the final one starts them anew.
+size_t keepHeader(char* data, size_t size, size_t count, void* target)
+{
+    auto* headers = static_cast<QList<QByteArray>*>(target);
+    const QByteArray line = QByteArray(data, static_cast<qsizetype>(size * count)).trimmed();
+    if (line.startsWith("HTTP/"))
+        headers->clear();
+    else if (!line.isEmpty() && headers->size() < 200)
+        headers->append(line);
+    return size * count;
+}
+
 } // namespace
 
 HttpAnswer exchange(const HttpRequest& request)
@@ -64,15 +76,19 @@ HttpAnswer exchange(const HttpRequest& request)
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &keepBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reception);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &keepHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &answer.headers);
     const TrustStore trusted = trustStore();
     if (!trusted.file.isEmpty())
         curl_easy_setopt(handle, CURLOPT_CAINFO, trusted.file.constData());
     if (!trusted.folder.isEmpty())
         curl_easy_setopt(handle, CURLOPT_CAPATH, trusted.folder.constData());
-    if (request.method == "POST") {
+    if (request.method != "GET") {
         curl_easy_setopt(handle, CURLOPT_POST, 1L);
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.constData());
         curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.body.size()));
+        if (request.method != "POST")
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.constData());
     }
 
     const CURLcode code = curl_easy_perform(handle);

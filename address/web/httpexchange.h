@@ -7,13 +7,13 @@
 namespace quendle {
 
 // One HTTP request, answered or not. For the read-back of a published page, notifications and
-// dyndns2 updates: a single exchange, no session kept.
+// the DNS providers' APIs: a single exchange, no session kept.
 struct HttpRequest
 {
     QString url;                   // http:// or https://
-    QByteArray method = "GET";     // GET or POST
+    QByteArray method = "GET";     // GET, POST, PUT, PATCH or DELETE
     QList<QByteArray> headers;     // "Name: value" lines
-    QByteArray body;               // sent with POST
+    QByteArray body;               // sent with any method but GET
     long totalSeconds = 20;        // the whole exchange, connecting included
     qsizetype longestBody = 65536; // read no further; the answer counts as cut short
     QByteArray userAgent = "quendle-publish";
@@ -26,8 +26,9 @@ struct HttpAnswer
 {
     long status = 0; // 0: no answer at all
     QByteArray body;
-    bool cutShort = false; // the body was longer than `longestBody`
-    QString error;         // why there is no answer; empty when there is one
+    QList<QByteArray> headers; // the answer's "Name: value" lines, line breaks removed
+    bool cutShort = false;     // the body was longer than `longestBody`
+    QString error;             // why there is no answer; empty when there is one
 };
 
 // Certificates are checked against the system's store, or SSL_CERT_FILE and SSL_CERT_DIR where

@@ -5,6 +5,7 @@
 #include "testcertificates.h"
 #include "testhttpecho.h"
 #include "testknot.h"
+#include "testproviderstandin.h"
 
 #include <QDir>
 #include <QFile>
@@ -196,6 +197,37 @@ TEST_F(OnceTest, DnsNamesAloneNeedNoPageFolder)
     const Run offline = run({"offline"});
     EXPECT_EQ(offline.exitCode, 0) << offline.err.toStdString();
     EXPECT_EQ(readWholeFile(notAFolder.fileName()), "a file\n");
+}
+
+TEST_F(OnceTest, AProviderNameIsKeptThroughItsApiAndAddressShowsWhatItHolds)
+{
+    TestKnot knot;
+    ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
+    TestProviderStandIn cloudflare("cloudflare", knot, {"token=tok-en_1"});
+    ASSERT_TRUE(cloudflare.running()) << cloudflare.startError().toStdString();
+    QFile token(dir.filePath("cloudflare-token"));
+    ASSERT_TRUE(token.open(QIODevice::WriteOnly));
+    token.write("tok-en_1\n");
+    token.close();
+    token.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    writeConfig(webSource(), targetFor("home", server.host()) +
+                                 "[dns cloud]\nprotocol = cloudflare\nname = home.example.test\n"
+                                 "token_file = " +
+                                 token.fileName().toUtf8() +
+                                 "\napi = " + cloudflare.api("/client/v4").toUtf8() +
+                                 "\nverify = " + knot.server().toUtf8() + "\n");
+    const Run once = run({"--verbose", "once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
+    EXPECT_TRUE(
+        once.err.contains("cloud: home.example.test now holds 11.22.33.44 at " + knot.server()))
+        << once.err.toStdString();
+    const Run address = run({"address"});
+    EXPECT_EQ(address.out, "web: 11.22.33.44 (" + echo.url() +
+                               ")\ndns cloud: home.example.test A 11.22.33.44 (at " +
+                               knot.server() + ")\n");
+    for (const QString& output : {once.err, once.out, address.out, address.err})
+        EXPECT_FALSE(output.contains("tok-en_1")) << output.toStdString();
+    EXPECT_EQ(cloudflare.failures(), QStringList{});
 }
 
 TEST_F(OnceTest, UsageAndConfigurationErrorsExitWithTwo)

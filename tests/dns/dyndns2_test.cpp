@@ -170,4 +170,29 @@ TEST_F(Dyndns2Test, EachAnswerOfTheProtocolIsReadAsItMeans)
     EXPECT_EQ(requests().size(), n);
 }
 
+TEST_F(Dyndns2Test, DualSendsTheOtherFamilysAddressAlong)
+{
+    DnsTargetSettings target = settings();
+    target.dual = true;
+    DnsNameKeeper keeper(target, {5});
+    EXPECT_EQ(keeper.publish(AddressFamily::Ipv4, "203.0.113.5", true).status, Status::Published);
+    EXPECT_EQ(keeper.publish(AddressFamily::Ipv6, "2001:db8::5", true).status, Status::Published);
+    EXPECT_EQ(keeper.publish(AddressFamily::Ipv4, "203.0.113.5", true).status,
+              Status::AlreadyCurrent);
+    EXPECT_EQ(keeper.publish(AddressFamily::Ipv6, "2001:db8::6", true).status, Status::Published);
+    EXPECT_EQ(knot.records(kName, "A"), QStringList{"203.0.113.5"});
+    EXPECT_EQ(knot.records(kName, "AAAA"), QStringList{"2001:db8::6"});
+    // Without dual, each family goes alone.
+    EXPECT_EQ(
+        DnsNameKeeper(settings(), {5}).publish(AddressFamily::Ipv6, "2001:db8::7", true).status,
+        Status::Published);
+    QStringList queries;
+    for (const QJsonObject& request : requests())
+        queries << request["query"].toString();
+    EXPECT_EQ(queries, (QStringList{"hostname=home.example.test&myip=203.0.113.5",
+                                    "hostname=home.example.test&myip=203.0.113.5,2001:db8::5",
+                                    "hostname=home.example.test&myip=203.0.113.5,2001:db8::6",
+                                    "hostname=home.example.test&myip=2001:db8::7"}));
+}
+
 } // namespace

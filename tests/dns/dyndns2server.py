@@ -37,10 +37,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not authorized:
             return self.reply(401, "<html><body>401 Unauthorized</body></html>")
         if answer in ("good", "nochg"):
-            kind = "AAAA" if ":" in ip else "A"
+            # myip=v4,v6 sets both families in one update, as dual-stack providers take it.
+            changes = ""
+            for address in ip.split(","):
+                kind = "AAAA" if ":" in address else "A"
+                changes += f"update delete {host}. {kind}\nupdate add {host}. 60 {kind} {address}\n"
             subprocess.run(["knsupdate", "-y", f"hmac-sha256:quendle:{secret}"], check=True,
-                           input=f"server 127.0.0.1 {knot_port}\nzone example.test\n"
-                                 f"update delete {host}. {kind}\nupdate add {host}. 60 {kind} {ip}\n"
+                           input=f"server 127.0.0.1 {knot_port}\nzone example.test\n{changes}"
                                  "send\n", text=True)
             answer = f"{answer} {ip}"
         self.reply(200, answer)

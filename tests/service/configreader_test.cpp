@@ -1,3 +1,4 @@
+#include "dns/providers/provider.h"
 #include "service/configreader.h"
 #include "service/retryschedule.h"
 #include "service/secretregistry.h"
@@ -308,6 +309,7 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
     home.name = "home";
     home.dnsName = "home.example.org";
     home.ttl = 300;
+    home.ttlGiven = true;
     home.server = "[2001:db8::53]:5353";
     home.zone = "example.org";
     home.keyName = "quendle";
@@ -357,14 +359,16 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
         {"[dns home]\nprotocol = rfc2136\nname = h.example.org\nkey_name = k\n",
          "1: [dns home] key_file: required with protocol rfc2136 (or credential)"},
         {rfc2136 + "user = bob\n", "7: [dns home] user: belongs to protocol dyndns2"},
-        {dyndns2 + "zone = example.net\n", "7: [dns away] zone: belongs to protocol rfc2136"},
+        {dyndns2 + "key_name = k\n", "7: [dns away] key_name: belongs to protocol rfc2136"},
+        {dyndns2 + "zone = example.net\n", "7: [dns away] zone: is not a key of protocol dyndns2"},
         {"[dns away]\nprotocol = dyndns2\nname = a.example.net\nuser = bob\npassword = s3cret\n",
          "1: [dns away] url: required with protocol dyndns2"},
         {"[dns away]\nprotocol = dyndns2\nname = a.example.net\npassword = s3cret\n"
          "password_file = /nonexistent\n",
          "5: [dns away] password_file: cannot read /nonexistent: No such file or directory"},
         {"[dns home]\nname = h.example.org\n", "1: [dns home] protocol: required key is missing"},
-        {"[dns home]\nprotocol = nsupdate\n", "2: [dns home] protocol: must be rfc2136 or dyndns2"},
+        {"[dns home]\nprotocol = nsupdate\n",
+         "2: [dns home] protocol: must be one of " + dns::providerNames()},
         {"[dns home]\nname = home example\n",
          "2: [dns home] name: must be a domain name such as home.example.org"},
         {"[dns home]\nttl = 0\n",
@@ -379,7 +383,81 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
          "2: [dns home] url: must be an https:// address"},
         {rfc2136 + "credential = dns\n",
          "7: [dns home] credential: give only one of key_file, credential"},
+        {"[dns d]\nprotocol = duckdns\nname = home.example.org\n",
+         "3: [dns d] name: must be a name under duckdns.org, such as home.duckdns.org"},
+        {"[dns h]\nprotocol = hetzner\nname = home.example.org\nttl = 30\n",
+         "4: [dns h] ttl: must be 60 seconds or more with Hetzner"},
+        {"[dns n]\nprotocol = namecheap\nname = home.example.org\nttl = 300\n",
+         "4: [dns n] ttl: is not a key of protocol namecheap"},
     };
+    for (const Row& row : rows) {
+        const QString path = write("bad.conf", row.text);
+        const QStringList errors = errorsOf(path);
+        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
+        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
+        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
+    }
+}
+
+TEST_F(ConfigReaderTest, ProviderSectionsTakeTheKeysOfTheirRow)
+{
+    const QByteArray token = write("token", "t0ken-s3cret\n").toUtf8();
+    const QByteArray key = write("key", "pk1_s3cret\n").toUtf8();
+    const QByteArray cloudflare = "[dns cloud]\nprotocol = cloudflare\nname = h.example.org\n"
+                                  "token_file = " +
+                                  token + "\n";
+    const auto read = readSettings(
+        write("providers.conf",
+              cloudflare +
+                  "zone_id = 023e105f4ecef8ad9ca31a8372d0c353\nproxied = true\nttl = 1\n"
+                  "api = http://127.0.0.1:8080/client/v4\n"
+                  "[dns any]\nprotocol = http\nname = a.example.org\n"
+                  "url = https://dns.example.com/u?h={name}&ip={address}\n"
+                  "header = X-One: {token}\nheader = X-Two: b\nmethod = POST\nbody = {family}\n"
+                  "success = /^ok/\ntoken_file = " +
+                  token + "\n"));
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
+        << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
+    const DnsTargetSettings& cloud = std::get<PublisherSettings>(read).dnsTargets[0];
+    EXPECT_EQ(cloud.protocol, DnsProtocol::Cloudflare);
+    EXPECT_EQ(cloud.token, "t0ken-s3cret");
+    EXPECT_EQ(cloud.zoneId, "023e105f4ecef8ad9ca31a8372d0c353");
+    EXPECT_EQ(cloud.proxied, std::optional<bool>(true));
+    EXPECT_TRUE(cloud.ttlGiven);
+    const DnsTargetSettings& any = std::get<PublisherSettings>(read).dnsTargets[1];
+    EXPECT_EQ(any.headers, QStringList({"X-One: {token}", "X-Two: b"}));
+    EXPECT_EQ(any.method, "POST");
+
+    const QByteArray porkbun = "[dns pork]\nprotocol = porkbun\nname = h.example.org\n"
+                               "api_key_file = " +
+                               key + "\nsecret_key_file = " + key + "\n";
+    struct Row
+    {
+        QByteArray text;
+        QString error; // after "PATH:"
+    } rows[] = {
+        {porkbun + "ttl = 300\n", "6: [dns pork] ttl: Porkbun takes 600 seconds at least"},
+        {"[dns pork]\nprotocol = porkbun\nname = h.example.org\napi_key_file = " + key + "\n",
+         "1: [dns pork] secret_key_file: required with protocol porkbun"},
+        {cloudflare + "credential = dns\n",
+         "5: [dns cloud] credential: give only one of token_file, credential"},
+        {cloudflare + "key_name = k\n", "5: [dns cloud] key_name: belongs to protocol rfc2136"},
+        {cloudflare + "url = https://dyn.example.net/\n",
+         "5: [dns cloud] url: is not a key of protocol cloudflare"},
+        {cloudflare + "api = http://api.example.net/\n",
+         "5: [dns cloud] api: must be an https:// address"},
+        {cloudflare + "ttl = 20\n",
+         "5: [dns cloud] ttl: Cloudflare takes 1 (automatic) or 60 to 86400 seconds (30 on "
+         "Enterprise zones)"},
+        {cloudflare + "proxied = yes\n", "5: [dns cloud] proxied: must be true or false"},
+        {"[dns any]\nprotocol = http\nname = a.example.org\nurl = https://d.example.com/\n",
+         "1: [dns any] success: required with protocol http"},
+        {"[dns any]\nheader = no colon\n", "2: [dns any] header: must be a line \"Name: value\""},
+        {"[dns any]\nsuccess = /(/\n",
+         "2: [dns any] success: is not a regular expression: missing closing parenthesis"},
+    };
+    qputenv("CREDENTIALS_DIRECTORY", dir.path().toUtf8());
+    write("dns", "other\n");
     for (const Row& row : rows) {
         const QString path = write("bad.conf", row.text);
         const QStringList errors = errorsOf(path);
