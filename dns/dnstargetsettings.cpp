@@ -111,7 +111,7 @@ QList<DnsSettingProblem> checkDnsTarget(const DnsTargetSettings& settings)
         if (value.isEmpty())
             problems.append(
                 {QLatin1String(key),
-                 QStringLiteral("required with protocol %1").arg(QLatin1String(protocol))});
+                 QStringLiteral("required with protocol %1").arg(QLatin1String(protocol)), true});
     };
     const auto refuse = [&](const QString& value, const char* key, const char* protocol) {
         if (!value.isEmpty())

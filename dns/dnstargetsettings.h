@@ -58,6 +58,7 @@ struct DnsSettingProblem
 {
     QString key;
     QString message;
+    bool missing = false; // the key is required and holds nothing
 };
 
 // What is missing or does not fit the protocol, once every key of a section is read. Messages

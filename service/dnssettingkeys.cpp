@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace quendle::settingkeys {
 
 namespace {
@@ -40,11 +42,11 @@ Result server(const QString& value, QString& target)
     return {};
 }
 
-Result fromSecretFile(const QString& value, QString& target)
+Result fromSecretFile(const QString& value, QString& target, const QString& holds)
 {
     if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
         return Unexpected(QStringLiteral("must be the absolute path of a file"));
-    const SecretRead read = readSecretFile(QDir::cleanPath(value), SecretCheck::OwnerOnly);
+    const SecretRead read = readSecretFile(QDir::cleanPath(value), SecretCheck::OwnerOnly, holds);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
     registerSecret(read.secret);
@@ -104,13 +106,13 @@ Result dnsKeyAlgorithm(PublisherSettings& settings, const QString& value, const 
 
 Result dnsKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return fromSecretFile(value, dns(settings).keySecret);
+    return fromSecretFile(value, dns(settings).keySecret, QStringLiteral("a key's secret"));
 }
 
 // The secret of either protocol; the section's check keeps the one its protocol uses.
 Result dnsCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    const Expected<QString> secret = readCredential(value);
+    const Expected<QString> secret = readCredential(value, QStringLiteral("a secret"));
     if (!secret)
         return Unexpected(secret.error());
     dns(settings).keySecret = *secret;
@@ -122,7 +124,7 @@ Result dnsUrl(PublisherSettings& settings, const QString& value, const FileFacts
 {
     // The password goes with every request: over TLS only.
     const QUrl url(value, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || url.scheme() != QLatin1String("https"))
+    if (!url.isValid() || url.host().isEmpty() || !keepsSecretPrivate(url, false))
         return Unexpected(QStringLiteral("must be an https:// address"));
     if (!url.userInfo().isEmpty())
         return Unexpected(QStringLiteral("must not hold a user or password: give them as user and "
@@ -155,7 +157,7 @@ Result dnsPassword(PublisherSettings& settings, const QString& value, const File
 
 Result dnsPasswordFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return fromSecretFile(value, dns(settings).password);
+    return fromSecretFile(value, dns(settings).password, QStringLiteral("a password"));
 }
 
 Result dnsHostname(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -188,8 +190,15 @@ QList<SectionProblem> checkDns(PublisherSettings& settings, const QSet<QString>&
         problems.append(
             {QStringLiteral("credential"),
              QStringLiteral("give only one of %1").arg(secretKeys.join(QStringLiteral(", ")))});
-    for (const DnsSettingProblem& problem : checkDnsTarget(target))
-        problems.append({problem.key, problem.message});
+    for (const DnsSettingProblem& problem : checkDnsTarget(target)) {
+        // A secret's key that was given but refused has said why already.
+        const bool refusedAlready =
+            problem.missing && secretKeys.contains(problem.key) &&
+            std::any_of(secretKeys.begin(), secretKeys.end(),
+                        [&keysGiven](const QString& key) { return keysGiven.contains(key); });
+        if (!refusedAlready)
+            problems.append({problem.key, problem.message});
+    }
     return problems;
 }
 

@@ -23,7 +23,7 @@ bool modeOpenToOthers(mode_t mode)
 
 } // namespace
 
-SecretRead readSecretFile(const QString& path, SecretCheck check)
+SecretRead readSecretFile(const QString& path, SecretCheck check, const QString& holds)
 {
     // Without O_NONBLOCK, opening a named pipe would wait for a writer: the check below refuses
     // it instead. A regular file reads the same either way.
@@ -42,14 +42,13 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     if (::fstat(file.handle(), &facts) != 0 || !S_ISREG(facts.st_mode))
         return {{}, QStringLiteral("%1 is not a file").arg(path)};
     if (check == SecretCheck::OwnerOnly && modeOpenToOthers(facts.st_mode))
-        return {
-            {},
-            QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
-                           "run chmod 600 %1")
-                .arg(path)};
+        return {{},
+                QStringLiteral("%1 can be read or changed by group or others, and it holds %2; run "
+                               "chmod 600 %1")
+                    .arg(path, holds)};
     QByteArray bytes = file.read(kLongestSecret + 1);
     if (bytes.size() > kLongestSecret)
-        return {{}, QStringLiteral("%1 is too long for a password").arg(path)};
+        return {{}, QStringLiteral("%1 is too long for %2").arg(path, holds)};
     if (bytes.endsWith('\n'))
         bytes.chop(bytes.endsWith("\r\n") ? 2 : 1);
     if (bytes.isEmpty())
@@ -59,7 +58,7 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     return {QString::fromUtf8(bytes), {}};
 }
 
-Expected<QString> readCredential(const QString& name)
+Expected<QString> readCredential(const QString& name, const QString& holds)
 {
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
         name == QLatin1String(".."))
@@ -70,7 +69,8 @@ Expected<QString> readCredential(const QString& name)
             QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
                            "with LoadCredential="));
     // systemd makes the directory readable by the service alone, whatever the file's mode.
-    const SecretRead read = readSecretFile(QDir(directory).filePath(name), SecretCheck::AnyMode);
+    const SecretRead read =
+        readSecretFile(QDir(directory).filePath(name), SecretCheck::AnyMode, holds);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
     registerSecret(read.secret);

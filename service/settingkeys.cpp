@@ -14,6 +14,9 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cmath>
 
 namespace quendle::settingkeys {
@@ -336,12 +339,26 @@ Result notifyTokenFile(PublisherSettings& settings, const QString& value, const 
     QString path;
     if (const auto absolute = absolutePath(value, path); !absolute)
         return absolute;
-    const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly);
+    const SecretRead read = readSecretFile(path, SecretCheck::OwnerOnly, QStringLiteral("a token"));
     if (!read.error.isEmpty())
         return Unexpected(read.error);
     registerSecret(read.secret);
     settings.notify.token = read.secret;
     return {};
+}
+
+QList<SectionProblem> checkNotify(PublisherSettings& settings, const QSet<QString>&)
+{
+    const QUrl url(settings.notify.url, QUrl::StrictMode);
+    // Without an accepted url, the url itself was reported.
+    if (settings.notify.token.isEmpty() || settings.notify.url.isEmpty() ||
+        keepsSecretPrivate(url, true))
+        return {};
+    settings.notify.token.clear();
+    return {{QStringLiteral("token_file"),
+             QStringLiteral("the token would go in clear to %1 over http://: make url https:// "
+                            "(plain http:// only to this machine: 127.0.0.0/8, ::1, localhost)")
+                 .arg(url.host())}};
 }
 
 } // namespace
@@ -387,10 +404,28 @@ const QList<SectionRule>& sectionRules()
         {"notify"_L1,
          nullptr,
          {{"url"_L1, true, &notifyUrl}, {"token_file"_L1, false, &notifyTokenFile}},
-         nullptr},
+         nullptr,
+         &checkNotify},
         dnsSectionRule(),
     };
     return rules;
+}
+
+bool keepsSecretPrivate(const QUrl& url, bool loopbackToo)
+{
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    if (!loopbackToo || url.scheme() != QLatin1String("http"))
+        return false;
+    // QUrl gives the host in lower case, an IPv6 address without its brackets.
+    const QByteArray host = url.host().toLatin1();
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, host.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET6, host.constData(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6);
+    return host == "localhost";
 }
 
 QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QString, int>& keyLines)
