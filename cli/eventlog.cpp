@@ -1,5 +1,6 @@
 #include "cli/eventlog.h"
 
+#include "base/reasontext.h"
 #include "cli/logger.h"
 #include "service/publishengine.h"
 
@@ -118,11 +119,11 @@ void EventLog::log(const events::UploadEnded& event)
         if (outcome.check == TargetOutcome::Check::Verified)
             logger::info(QStringLiteral("%1: %2").arg(event.target, outcome.checkNote));
     } else if (event.offline && m_command == Command::Watch) {
-        logger::error(QStringLiteral("%1: the offline page was not published: %2: %3")
-                          .arg(event.target, outcome.reason, outcome.details));
+        logger::error(QStringLiteral("%1: the offline page was not published: %2")
+                          .arg(event.target, withDetails(outcome.reason, outcome.details)));
     } else {
-        logger::error(
-            QStringLiteral("%1: %2: %3").arg(event.target, outcome.reason, outcome.details));
+        logger::error(QStringLiteral("%1: %2").arg(event.target,
+                                                   withDetails(outcome.reason, outcome.details)));
     }
 }
 
