@@ -1,5 +1,6 @@
 #include "cli/eventlog.h"
 
+#include "base/reasontext.h"
 #include "cli/logger.h"
 #include "service/publishengine.h"
 
@@ -124,12 +125,6 @@ void EventLog::log(const events::TargetChanged& event)
     case Standing::Stopped:
         break;
     }
-}
-
-// "reason: details", or the reason alone when there are no details to add.
-QString withDetails(const QString& reason, const QString& details)
-{
-    return details.isEmpty() ? reason : reason + u": "_s + details;
 }
 
 void EventLog::log(const events::WorkEnded& event)

@@ -1,5 +1,6 @@
 #include "cli/watchservices.h"
 
+#include "base/reasontext.h"
 #include "cli/logger.h"
 #include "cli/systemdnotify.h"
 #include "service/notification.h"
@@ -187,7 +188,8 @@ void WatchServices::notify(const QString& line)
                 logger::warning(
                     QStringLiteral("notification not sent: %1")
                         .arg(sent.error.isEmpty()
-                                 ? QStringLiteral("HTTP %1: %2").arg(sent.status).arg(sent.answer)
+                                 ? withDetails(QStringLiteral("HTTP %1").arg(sent.status),
+                                               sent.answer)
                                  : sent.error));
         };
     });

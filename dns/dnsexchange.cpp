@@ -331,6 +331,9 @@ std::optional<QString> notTheAnswer(const Question& question, const QByteArray& 
                              question.keyName.constData(), question.secret.constData(),
                              question.mac))
         return std::nullopt;
+    if (!ldns_pkt_tsig(parsed) && ldns_pkt_get_rcode(parsed) != LDNS_RCODE_NOERROR)
+        return QStringLiteral("an unsigned answer saying %1")
+            .arg(rcodeName(ldns_pkt_get_rcode(parsed)));
     if (const uint16_t tsig = tsigError(parsed))
         return QStringLiteral("an unsigned answer saying %1")
             .arg(questionRefusal(tsig, *question.key));

@@ -2,6 +2,7 @@
 
 #include "address/web/httpexchange.h"
 #include "base/controlcharacters.h"
+#include "base/reasontext.h"
 #include "dns/providers/provider.h"
 
 #include <QUrl>
@@ -69,7 +70,7 @@ const Code kCodes[] = {
 Dyndns2Answer readDyndns2Answer(long httpStatus, const QByteArray& body, const QString& hostname)
 {
     Dyndns2Answer answer;
-    answer.details = QStringLiteral("HTTP %1: %2").arg(httpStatus).arg(firstLine(body));
+    answer.details = withDetails(QStringLiteral("HTTP %1").arg(httpStatus), firstLine(body));
     const QByteArray word = body.trimmed().split('\n').value(0).trimmed().split(' ').value(0);
     for (const Code& code : kCodes) {
         if (word == code.word) {
@@ -86,9 +87,13 @@ Dyndns2Answer readDyndns2Answer(long httpStatus, const QByteArray& body, const Q
         refused.details = answer.details;
         return refused;
     }
-    answer.reason = httpStatus >= 200 && httpStatus <= 299
-                        ? QStringLiteral("the provider's answer is not one of the protocol's")
-                        : QStringLiteral("the provider answered HTTP %1").arg(httpStatus);
+    if (httpStatus >= 200 && httpStatus <= 299) {
+        answer.reason = QStringLiteral("the provider's answer is not one of the protocol's");
+    } else {
+        // The reason names the status already; the details keep only what the body said.
+        answer.reason = QStringLiteral("the provider answered HTTP %1").arg(httpStatus);
+        answer.details = firstLine(body);
+    }
     return answer;
 }
 

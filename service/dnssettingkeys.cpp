@@ -104,13 +104,13 @@ Result dnsKeyAlgorithm(PublisherSettings& settings, const QString& value, const 
 
 Result dnsKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value), dns(settings).keySecret);
+    return keep(readSecretSetting(value, QStringLiteral("a key's secret")), dns(settings).keySecret);
 }
 
 // The secret of any protocol; the section's check keeps the one its protocol uses.
 Result dnsCredential(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    const Expected<QString> secret = readCredential(value);
+    const Expected<QString> secret = readCredential(value, QStringLiteral("a secret"));
     if (!secret)
         return Unexpected(secret.error());
     dns(settings).keySecret = *secret;
@@ -150,17 +150,17 @@ Result dnsApi(PublisherSettings& settings, const QString& value, const FileFacts
 
 Result dnsTokenFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value), dns(settings).token);
+    return keep(readSecretSetting(value, QStringLiteral("a token")), dns(settings).token);
 }
 
 Result dnsApiKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value), dns(settings).apiKey);
+    return keep(readSecretSetting(value, QStringLiteral("an API key")), dns(settings).apiKey);
 }
 
 Result dnsSecretKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value), dns(settings).secretKey);
+    return keep(readSecretSetting(value, QStringLiteral("a secret API key")), dns(settings).secretKey);
 }
 
 Result dnsZoneId(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -261,7 +261,7 @@ Result dnsPassword(PublisherSettings& settings, const QString& value, const File
 
 Result dnsPasswordFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value), dns(settings).password);
+    return keep(readSecretSetting(value, QStringLiteral("a password")), dns(settings).password);
 }
 
 Result dnsHostname(PublisherSettings& settings, const QString& value, const FileFacts&)

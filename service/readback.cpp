@@ -57,9 +57,11 @@ QStringList linkedAddresses(const QByteArray& page)
     static std::once_flag initialized;
     std::call_once(initialized, xmlInitParser);
     // The page is ISO-8859-1; any other encoding it names is ignored: links are ASCII in both, and
-    // every byte is a character in ISO-8859-1, so no bad byte ends the parse early.
+    // every byte is a character in ISO-8859-1, so no bad byte ends the parse early. No implied
+    // html, head and body elements: with them libxml2 2.9 ends a script at such an element's end
+    // tag (a "</html>" inside the script), where a browser reads on to "</script>".
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                        HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC;
+                        HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC | HTML_PARSE_NOIMPLIED;
     const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> document(
         htmlReadMemory(page.constData(), static_cast<int>(page.size()), nullptr, "ISO-8859-1",
                        options),

@@ -21,11 +21,11 @@ bool modeOpenToOthers(mode_t mode)
     return (mode & (S_IRWXG | S_IRWXO)) != 0;
 }
 
-QString openToOthers(const QString& path)
+QString openToOthers(const QString& path, const QString& holds)
 {
-    return QStringLiteral("%1 can be read or changed by group or others, and it holds a password; "
-                          "run chmod 600 %1")
-        .arg(path);
+    return QStringLiteral("%1 can be read or changed by group or others, and it holds %2; run "
+                          "chmod 600 %1")
+        .arg(path, holds);
 }
 
 // Registering comes before refusing, everywhere: a secret the program has read stays out of
@@ -47,7 +47,7 @@ void registerEveryLine(const QByteArray& bytes)
 
 } // namespace
 
-SecretRead readSecretFile(const QString& path, SecretCheck check)
+SecretRead readSecretFile(const QString& path, SecretCheck check, const QString& holds)
 {
     // Without O_NONBLOCK, opening a named pipe would wait for a writer: the check below refuses
     // it instead. A regular file reads the same either way.
@@ -66,11 +66,11 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     if (::fstat(file.handle(), &facts) != 0 || !S_ISREG(facts.st_mode))
         return {{}, QStringLiteral("%1 is not a file").arg(path)};
     if (check == SecretCheck::OwnerOnly && modeOpenToOthers(facts.st_mode))
-        return {{}, openToOthers(path)};
+        return {{}, openToOthers(path, holds)};
     QByteArray bytes = file.read(kLongestSecret + 1);
     registerEveryLine(bytes);
     if (bytes.size() > kLongestSecret)
-        return {{}, QStringLiteral("%1 is too long for a password").arg(path)};
+        return {{}, QStringLiteral("%1 is too long for %2").arg(path, holds)};
     if (bytes.endsWith('\n'))
         bytes.chop(bytes.endsWith("\r\n") ? 2 : 1);
     if (bytes.isEmpty())
@@ -80,11 +80,11 @@ SecretRead readSecretFile(const QString& path, SecretCheck check)
     return {QString::fromUtf8(bytes), {}};
 }
 
-Expected<QString> readSecretSetting(const QString& value)
+Expected<QString> readSecretSetting(const QString& value, const QString& holds)
 {
     if (!QDir::isAbsolutePath(value) || value.endsWith(QLatin1Char('/')))
         return Unexpected(QStringLiteral("must be the absolute path of a file"));
-    SecretRead read = readSecretFile(QDir::cleanPath(value), SecretCheck::OwnerOnly);
+    SecretRead read = readSecretFile(QDir::cleanPath(value), SecretCheck::OwnerOnly, holds);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
     return std::move(read.secret);
@@ -95,13 +95,13 @@ Expected<QString> acceptInlineSecret(const QString& value, const QString& config
 {
     registerSecret(value);
     if (configOpenToOthers)
-        return Unexpected(openToOthers(config));
+        return Unexpected(openToOthers(config, QStringLiteral("a password")));
     if (value.isEmpty())
         return Unexpected(QStringLiteral("must not be empty"));
     return value;
 }
 
-Expected<QString> readCredential(const QString& name)
+Expected<QString> readCredential(const QString& name, const QString& holds)
 {
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
         name == QLatin1String(".."))
@@ -112,7 +112,8 @@ Expected<QString> readCredential(const QString& name)
             QStringLiteral("$CREDENTIALS_DIRECTORY is not set; systemd sets it for a service "
                            "with LoadCredential="));
     // systemd makes the directory readable by the service alone, whatever the file's mode.
-    const SecretRead read = readSecretFile(QDir(directory).filePath(name), SecretCheck::AnyMode);
+    const SecretRead read =
+        readSecretFile(QDir(directory).filePath(name), SecretCheck::AnyMode, holds);
     if (!read.error.isEmpty())
         return Unexpected(read.error);
     return read.secret;

@@ -13,6 +13,9 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cmath>
 
 namespace quendle::settingkeys {
@@ -322,7 +325,21 @@ Result notifyUrl(PublisherSettings& settings, const QString& value, const FileFa
 
 Result notifyTokenFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value), settings.notify.token);
+    return keep(readSecretSetting(value, QStringLiteral("a token")), settings.notify.token);
+}
+
+QList<SectionProblem> checkNotify(PublisherSettings& settings, const QSet<QString>&)
+{
+    const QUrl url(settings.notify.url, QUrl::StrictMode);
+    // Without an accepted url, the url itself was reported.
+    if (settings.notify.token.isEmpty() || settings.notify.url.isEmpty() ||
+        keepsSecretPrivate(url, true))
+        return {};
+    settings.notify.token.clear();
+    return {{QStringLiteral("token_file"),
+             QStringLiteral("the token would go in clear to %1 over http://: make url https:// "
+                            "(plain http:// only to this machine: 127.0.0.0/8, ::1, localhost)")
+                 .arg(url.host())}};
 }
 
 } // namespace
@@ -368,10 +385,28 @@ const QList<SectionRule>& sectionRules()
         {"notify"_L1,
          nullptr,
          {{"url"_L1, true, &notifyUrl}, {"token_file"_L1, false, &notifyTokenFile}},
-         nullptr},
+         nullptr,
+         &checkNotify},
         dnsSectionRule(),
     };
     return rules;
+}
+
+bool keepsSecretPrivate(const QUrl& url, bool loopbackToo)
+{
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    if (!loopbackToo || url.scheme() != QLatin1String("http"))
+        return false;
+    // QUrl gives the host in lower case, an IPv6 address without its brackets.
+    const QByteArray host = url.host().toLatin1();
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, host.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET6, host.constData(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6);
+    return host == "localhost";
 }
 
 QList<FileProblem> checkWholeFile(PublisherSettings& settings, const QHash<QString, int>& keyLines)

@@ -7,6 +7,7 @@
 #include <QLatin1StringView>
 #include <QList>
 #include <QSet>
+#include <QUrl>
 
 #include <optional>
 
@@ -51,6 +52,11 @@ struct SectionRule
 };
 
 const QList<SectionRule>& sectionRules();
+
+// Whether a secret sent with every request to `url` stays between this machine and the server:
+// over https://, or, with `loopbackToo`, over plain http:// to a loopback address (127.0.0.0/8,
+// ::1, localhost), which never leaves the machine.
+bool keepsSecretPrivate(const QUrl& url, bool loopbackToo);
 
 struct FileProblem
 {

@@ -161,21 +161,29 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
     EXPECT_EQ(run({"offline"}).exitCode, 0);
     EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"11.22.33.44"});
 
-    // A key the server does not know fails the run; the page still goes out, and no secret shows.
+    // An update the server refuses fails the run; the page still goes out, and no secret shows.
     echo.setAnswer("11.22.33.45\n");
-    writeConfig(webSource(),
-                targetFor("home", server.host()) +
-                    QByteArray(name).replace("key_name = quendle", "key_name = other"));
+    writeConfig(webSource(), targetFor("home", server.host()) + name + "zone = other.test\n");
     const Run refused = run({"--verbose", "once"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(
-        refused.err.contains("dns name: cannot find the zone of home.example.test: no answer "
-                             "from " +
-                             knot.server() +
-                             " signed with key other within 20 "
-                             "seconds; dropped: an unsigned answer saying BADKEY: the server "
-                             "does not know key other with hmac-sha256"))
+    EXPECT_TRUE(refused.err.contains("dns name: the server is not the primary of zone other.test "
+                                     "(NOTAUTH): check server and zone: " +
+                                     knot.server() + " answered NOTAUTH\n"))
         << refused.err.toStdString();
+    // A failure without details ends with its reason.
+    writeConfig(webSource(), targetFor("home", server.host()) +
+                                 "[dns name]\nprotocol = dyndns2\nname = home.example.test\nurl = "
+                                 "https://127.0.0.1:" +
+                                 QByteArray::number(freeLoopbackPort()) +
+                                 "/nic/update\nuser = bob\n" +
+                                 "password_file = " + key.fileName().toUtf8() +
+                                 "\nverify = " + knot.server().toUtf8() + "\n");
+    const Run unreachable = run({"once"});
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_TRUE(unreachable.err.contains(
+        QRegularExpression("name: cannot reach the provider: Failed to connect to 127.0.0.1 "
+                           "port \\d+ after \\d+ ms: Couldn't connect to server\n")))
+        << unreachable.err.toStdString();
     EXPECT_EQ(remotePage(server), onlinePage("11.22.33.45", "me@example.org", defaultBanner()));
     for (const QString& output : {once.err, once.out, address.out, address.err, refused.err})
         EXPECT_FALSE(output.contains(knot.secret())) << output.toStdString();

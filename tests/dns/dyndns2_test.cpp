@@ -1,4 +1,5 @@
 #include "dns/dnsnamekeeper.h"
+#include "dns/dyndns2.h"
 
 #include "testcertificates.h"
 #include "testknot.h"
@@ -193,6 +194,18 @@ TEST_F(Dyndns2Test, DualSendsTheOtherFamilysAddressAlong)
                                     "hostname=home.example.test&myip=203.0.113.5,2001:db8::5",
                                     "hostname=home.example.test&myip=203.0.113.5,2001:db8::6",
                                     "hostname=home.example.test&myip=2001:db8::7"}));
+}
+
+// An answer outside the protocol says its status once, and the body's first line if any.
+TEST(Dyndns2Answer, AnotherHttpStatusIsNamedOnce)
+{
+    const dns::Dyndns2Answer moved = dns::readDyndns2Answer(302, "", "h.example.net");
+    EXPECT_EQ(moved.reason.toStdString(), "the provider answered HTTP 302");
+    EXPECT_EQ(moved.details.toStdString(), "");
+    const dns::Dyndns2Answer broken = dns::readDyndns2Answer(500, "oops\nmore", "h.example.net");
+    EXPECT_EQ(broken.reason.toStdString(), "the provider answered HTTP 500");
+    EXPECT_EQ(broken.details.toStdString(), "oops");
+    EXPECT_EQ(dns::readDyndns2Answer(200, "", "h").details.toStdString(), "HTTP 200");
 }
 
 } // namespace

@@ -48,6 +48,12 @@ TEST_F(EventKeysTest, ReadBackHooksAndNotify)
     EXPECT_EQ(settings.hooks.onFailure, hook);
     EXPECT_EQ(settings.notify.url, "http://127.0.0.1:8080/topic");
     EXPECT_EQ(settings.notify.token, "t0ken");
+    for (const QByteArray url :
+         {"http://[::1]:8080/t", "http://localhost/t", "https://n.example/"}) {
+        const QString other = write("other.conf", kTarget + "[notify]\nurl = " + url +
+                                                      "\ntoken_file = " + token.toUtf8() + "\n");
+        EXPECT_TRUE(std::holds_alternative<PublisherSettings>(readSettings(other))) << url.data();
+    }
 }
 
 TEST_F(EventKeysTest, BadValuesAreNamed)
@@ -73,8 +79,13 @@ TEST_F(EventKeysTest, BadValuesAreNamed)
          "5: [notify] url: required key is missing"},
         {"[notify]\nurl = https://n.example/t\ntoken_file = " + token.toUtf8() + "\n",
          "7: [notify] token_file: " + token +
-             " can be read or changed by group or others, and it holds a password; run chmod 600 " +
+             " can be read or changed by group or others, and it holds a token; run chmod 600 " +
              token},
+        // A token goes in clear over http:// only to this machine.
+        {"[notify]\nurl = http://127.0.0.1.example.net/t\ntoken_file = " + ownToken.toUtf8() + "\n",
+         "7: [notify] token_file: the token would go in clear to 127.0.0.1.example.net over "
+         "http://: make url https:// (plain http:// only to this machine: 127.0.0.0/8, ::1, "
+         "localhost)"},
     };
     for (const Row& row : rows) {
         const QString path = write("bad.conf", kTarget + row.text);

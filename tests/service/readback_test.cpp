@@ -41,6 +41,7 @@ TEST(LinkedAddresses, AreTheAddressesThePageLinksTo)
          {"198.51.100.4"}},
         {"<script>// <a href=\"http://203.0.113.7\">\n</script>", {}},
         {"<script><!-- <a href=\"http://203.0.113.7\"> --></script>", {}},
+        {"<script></html><a href=\"http://203.0.113.7\"></script>", {}},
         {"<img alt='<a href=\"http://203.0.113.7\">'><a title='href=http://203.0.113.7'>", {}},
         {"<style>a{} <a href=\"http://203.0.113.7\"></style>", {}},
         {"<title><a href=\"http://203.0.113.7\"></a></title>"
