@@ -103,6 +103,9 @@ void EventLog::log(const events::UploadEnded& event)
         logger::info(QStringLiteral("%1: %2 (%3 ms)")
                          .arg(event.target, outcome.summary)
                          .arg(outcome.milliseconds));
+        // A note worth a warning (a family the name asks for is not published).
+        if (!outcome.details.isEmpty())
+            logger::warning(QStringLiteral("%1: %2").arg(event.target, outcome.details));
     } else if (outcome.ok) {
         const QString what = !event.offline ? QStringLiteral("page uploaded")
                              : m_command == Command::Watch

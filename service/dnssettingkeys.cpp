@@ -1,5 +1,6 @@
 #include "service/dnssettingkeys.h"
 
+#include "service/nameaddresses.h"
 #include "service/secretfile.h"
 #include "service/secretregistry.h"
 
@@ -168,6 +169,54 @@ Result dnsVerify(PublisherSettings& settings, const QString& value, const FileFa
     return server(value, dns(settings).verify);
 }
 
+Result dnsIpv6Host(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    const Expected<QString> identifier = canonicalAddress(value, AddressFamily::Ipv6);
+    if (!identifier)
+        return Unexpected(
+            QStringLiteral("must be an IPv6 interface identifier such as ::211:32ff:fe12:3456"));
+    dns(settings).ipv6Host = *identifier;
+    return {};
+}
+
+Result dnsPrefixLength(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    bool ok = false;
+    const int length = value.toInt(&ok);
+    if (!ok || length < 48 || length > 64)
+        return Unexpected(QStringLiteral("must be a whole number of bits from 48 to 64"));
+    dns(settings).prefixLength = length;
+    return {};
+}
+
+Result dnsFamilies(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    const Expected<QList<AddressFamily>> families = familiesNamed(value);
+    if (!families)
+        return Unexpected(families.error());
+    dns(settings).families = *families;
+    return {};
+}
+
+// A name for another machine holds its AAAA record only, built from the prefix.
+void checkLanHost(const DnsTargetSettings& target, const QSet<QString>& keysGiven,
+                  QList<SectionProblem>& problems)
+{
+    if (target.ipv6Host.isEmpty()) {
+        if (keysGiven.contains(QStringLiteral("prefix_length")))
+            problems.append({QStringLiteral("prefix_length"),
+                             QStringLiteral("goes with ipv6_host: the length of the prefix the "
+                                            "host's interface identifier follows")});
+        return;
+    }
+    if (const auto problem = identifierProblem(target.ipv6Host, target.prefixLength))
+        problems.append({QStringLiteral("ipv6_host"), *problem});
+    if (target.families.contains(AddressFamily::Ipv4))
+        problems.append({QStringLiteral("families"),
+                         QStringLiteral("a name with ipv6_host holds an AAAA record only: give "
+                                        "ipv6, or leave families out")});
+}
+
 QList<SectionProblem> checkDns(PublisherSettings& settings, const QSet<QString>& keysGiven)
 {
     if (!keysGiven.contains(QStringLiteral("protocol")))
@@ -190,6 +239,7 @@ QList<SectionProblem> checkDns(PublisherSettings& settings, const QSet<QString>&
              QStringLiteral("give only one of %1").arg(secretKeys.join(QStringLiteral(", ")))});
     for (const DnsSettingProblem& problem : checkDnsTarget(target))
         problems.append({problem.key, problem.message});
+    checkLanHost(target, keysGiven, problems);
     return problems;
 }
 
@@ -214,7 +264,10 @@ SectionRule dnsSectionRule()
              {"password"_L1, false, &dnsPassword},
              {"password_file"_L1, false, &dnsPasswordFile},
              {"hostname"_L1, false, &dnsHostname},
-             {"verify"_L1, false, &dnsVerify}},
+             {"verify"_L1, false, &dnsVerify},
+             {"ipv6_host"_L1, false, &dnsIpv6Host},
+             {"prefix_length"_L1, false, &dnsPrefixLength},
+             {"families"_L1, false, &dnsFamilies}},
             nullptr,
             &checkDns};
 }

@@ -1,5 +1,7 @@
 #include "service/namesession.h"
 
+#include "service/nameaddresses.h"
+
 namespace quendle {
 
 bool ResendGuard::maySend(AddressFamily family, const QString& address, TimePoint now) const
@@ -21,9 +23,14 @@ TargetOutcome NameSession::publish(const PublishRequest& request)
     QStringList summaries;
     QStringList reasons;
     QStringList details;
-    for (const FamilyAddress& found : request.addresses.families) {
-        if (found.address.isEmpty())
-            continue; // the other family's record is left alone
+    // Each family this name holds; the records of the others are left alone.
+    const NameAddresses chosen = nameAddresses(m_keeper.settings(), request.addresses);
+    for (const QString& note : chosen.notes)
+        if (!m_said.contains(note)) {
+            m_said.insert(note);
+            details << note;
+        }
+    for (const NameAddress& found : chosen.records) {
         const bool maySend = m_guard.maySend(found.family, found.address, request.now);
         const DnsOutcome done = m_keeper.publish(found.family, found.address, maySend);
         if (done.sent)
@@ -49,7 +56,9 @@ TargetOutcome NameSession::publish(const PublishRequest& request)
         if (!done.details.isEmpty())
             details << done.details;
     }
-    outcome.summary = summaries.join(QStringLiteral("; "));
+    outcome.summary = chosen.records.isEmpty()
+                          ? QStringLiteral("nothing to publish for its families")
+                          : summaries.join(QStringLiteral("; "));
     outcome.reason = reasons.join(QStringLiteral("; "));
     outcome.details = details.join(QStringLiteral("; "));
     return outcome;

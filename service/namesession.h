@@ -3,6 +3,8 @@
 #include "dns/dnsnamekeeper.h"
 #include "service/enginework.h"
 
+#include <QSet>
+
 #include <chrono>
 #include <map>
 
@@ -42,6 +44,7 @@ public:
 private:
     DnsNameKeeper m_keeper;
     ResendGuard m_guard;
+    QSet<QString> m_said; // notes about the families already logged once
 };
 
 } // namespace quendle

@@ -51,6 +51,9 @@ struct SectionRule
 
 const QList<SectionRule>& sectionRules();
 
+// "ipv4", "ipv6" or both, separated by a comma: [address] family and [dns NAME] families.
+Expected<QList<AddressFamily>> familiesNamed(const QString& value);
+
 struct FileProblem
 {
     int line; // 0: the file as a whole
