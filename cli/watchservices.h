@@ -42,6 +42,7 @@ private:
     void take(const events::Alive& event);
     template <typename Other> void take(const Other&) {}
 
+    void keepHistory();
     PublisherState::Target& target(const QString& name);
     void becomeReady();
     void notify(const QString& line);
