@@ -94,9 +94,12 @@ std::variant<QList<PublisherState::Change>, QString> historyFrom(const QJsonValu
             return u"%1: \"family\" is neither ipv4 nor ipv6"_s.arg(which);
         const AddressFamily family =
             change.family == "ipv6"_L1 ? AddressFamily::Ipv6 : AddressFamily::Ipv4;
-        if (canonicalAddress(change.address, family).value_or({}) != change.address ||
-            (!change.previous.isEmpty() &&
-             canonicalAddress(change.previous, family).value_or({}) != change.previous))
+        const auto isAddress = [family](const QString& text) {
+            const Expected<QString> canonical = canonicalAddress(text, family);
+            return canonical && *canonical == text;
+        };
+        if (!isAddress(change.address) ||
+            (!change.previous.isEmpty() && !isAddress(change.previous)))
             return u"%1: \"old\" or \"new\" is not an %2 address"_s.arg(which, familyName(family));
         history.append(change);
     }

@@ -197,6 +197,23 @@ TEST(AddressHistory, KeepsTheLastHundredOfEachFamily)
               "2026-12-07 11:00:00 UTC IPv6 2001:db8::1 → 2001:db8::2 (interface)\n"
               "2026-12-07 10:01:41 UTC IPv4 192.0.2.100 → 192.0.2.101 (web)");
     EXPECT_EQ(historyText(PublisherState{}), "no address change recorded yet\n");
+
+    // Through the state file and back; an entry that is not what watch writes spoils the history.
+    const QByteArray json = stateToJson(state);
+    const auto read = std::get<PublisherState>(stateFromJson(json));
+    EXPECT_EQ(read.history, state.history);
+    EXPECT_EQ(read.historyProblem, "");
+    for (const auto& [from, to] :
+         {std::pair{"\"192.0.2.101\"", "\"\""}, std::pair{"\"192.0.2.101\"", "\"2001:db8::1\""},
+          std::pair{"\"2001:db8::2\"", "\"2001:DB8::2\""}}) {
+        const auto spoiled =
+            std::get<PublisherState>(stateFromJson(QByteArray(json).replace(from, to)));
+        EXPECT_EQ(spoiled.history, QList<PublisherState::Change>{}) << to;
+        EXPECT_TRUE(spoiled.historyProblem.startsWith("change "))
+            << spoiled.historyProblem.toStdString();
+        EXPECT_TRUE(spoiled.historyProblem.contains("\"old\" or \"new\" is not an IPv"))
+            << spoiled.historyProblem.toStdString();
+    }
 }
 
 } // namespace
