@@ -32,6 +32,8 @@ QString usageText()
         "source answers; upload nothing\n"
         "  quendle-publish [--state FILE] [--json] status        # what watch is doing, from its "
         "state file\n"
+        "  quendle-publish [--state FILE] [--json] status --history  # the address changes "
+        "watch recorded\n"
         "  quendle-publish [--config FILE] notify-test           # send a test notification and "
         "print the answer\n"
         "\n"
@@ -42,6 +44,8 @@ QString usageText()
         "  --state FILE   the state file that status reads; default\n"
         "                 $XDG_STATE_HOME/quendle/state.json (~/.local/state/quendle/state.json)\n"
         "  --json         status prints the state as JSON\n"
+        "  --history      status prints the last 100 address changes of each family, newest "
+        "first\n"
         "  --help         print this help and exit\n"
         "  --version      print the version and exit\n"
         "\n"
@@ -73,6 +77,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                 return UsageError{QStringLiteral("--config needs a file name")};
         } else if (argument == QLatin1String("--json")) {
             invocation.json = true;
+        } else if (argument == QLatin1String("--history")) {
+            invocation.history = true;
         } else if (argument == QLatin1String("--state")) {
             if (++i == arguments.size() || arguments[i].isEmpty())
                 return UsageError{QStringLiteral("--state needs a file name")};
@@ -95,9 +101,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     if (!haveCommand)
         return UsageError{QStringLiteral(
             "a command is needed: once, watch, offline, address, status or notify-test")};
-    if ((invocation.json || !invocation.statePath.isEmpty()) &&
+    if ((invocation.json || invocation.history || !invocation.statePath.isEmpty()) &&
         invocation.command != Command::Status)
-        return UsageError{QStringLiteral("--json and --state go with status only")};
+        return UsageError{QStringLiteral("--json, --history and --state go with status only")};
     return invocation;
 }
 

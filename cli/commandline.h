@@ -14,8 +14,9 @@ struct Invocation
     Command command = Command::Once;
     QString configPath; // empty: the default path
     bool verbose = false;
-    bool json = false; // status only
-    QString statePath; // status only; empty: the default path
+    bool json = false;    // status only
+    bool history = false; // status only: the address changes instead
+    QString statePath;    // status only; empty: the default path
 };
 
 struct ShowHelp

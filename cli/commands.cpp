@@ -10,6 +10,7 @@
 #include "cli/watchservices.h"
 #include "dns/dnsnamekeeper.h"
 #include "service/addresslookup.h"
+#include "service/nameaddresses.h"
 #include "service/publishengine.h"
 #include "service/publisherstate.h"
 #include "service/secretregistry.h"
@@ -175,10 +176,23 @@ int showAddresses(const PublisherSettings& settings)
         else if (found.address.isEmpty() && (round.families.size() > 1 || found.lineNotPublic))
             out << family << "not published: " << found.reason << '\n';
     }
-    // What each name holds now at its authoritative server, for each family.
+    // Each LAN host's address under the prefix, and what keeps a name from a family.
+    for (const DnsTargetSettings& target : settings.dnsTargets) {
+        const NameAddresses chosen = nameAddresses(target, round);
+        for (const NameAddress& record : chosen.records)
+            if (!record.prefix.isEmpty())
+                out << "dns " << target.name << ": host " << target.ipv6Host << " under the prefix "
+                    << record.prefix << ": " << record.address << '\n';
+        for (const QString& note : chosen.notes)
+            out << "dns " << target.name << ": note: " << note << '\n';
+    }
+    // What each name holds now at its authoritative server, for each family it holds.
     for (const AddressFamily family : settings.address.families) {
         const QString type = recordTypeName(family);
         for (const DnsTargetSettings& target : settings.dnsTargets) {
+            if ((!target.ipv6Host.isEmpty() && family == AddressFamily::Ipv4) ||
+                (!target.families.isEmpty() && !target.families.contains(family)))
+                continue;
             const DnsLookup lookup = DnsNameKeeper(target).holds(family);
             out << "dns " << target.name << ": " << target.dnsName << ' ' << type;
             if (!lookup.ok)

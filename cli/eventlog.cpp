@@ -135,6 +135,9 @@ void EventLog::log(const events::WorkEnded& event)
         logger::debug(u"%1: logged in"_s.arg(target));
     if (outcome.ok && !outcome.summary.isEmpty()) {
         logger::info(u"%1: %2 (%3 ms)"_s.arg(target, outcome.summary).arg(outcome.milliseconds));
+        // A note worth a warning (a family the name asks for is not published).
+        if (!outcome.details.isEmpty())
+            logger::warning(u"%1: %2"_s.arg(target, outcome.details));
     } else if (outcome.ok) {
         const QString what = !event.offline                ? u"page uploaded"_s
                              : m_command == Command::Watch ? u"offline page published"_s

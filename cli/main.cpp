@@ -54,10 +54,12 @@ int main(int argc, char** argv)
     logger::setVerbose(invocation.verbose);
     // Read from watch's state file alone, so that it works where the configuration is not
     // readable (the system unit's, by root in a shell, whose own configuration may not exist).
-    if (invocation.command == Command::Status)
-        return showStatus(invocation.statePath.isEmpty() ? defaultStatePath()
-                                                         : invocation.statePath,
-                          invocation.json);
+    if (invocation.command == Command::Status) {
+        const QString statePath =
+            invocation.statePath.isEmpty() ? defaultStatePath() : invocation.statePath;
+        return invocation.history ? showHistory(statePath, invocation.json)
+                                  : showStatus(statePath, invocation.json);
+    }
 
     const QString configPath =
         invocation.configPath.isEmpty() ? defaultConfigPath() : invocation.configPath;

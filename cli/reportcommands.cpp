@@ -16,9 +16,8 @@ namespace {
 constexpr int kNoState = 3;
 constexpr int kConfigError = 2;
 
-} // namespace
-
-int showStatus(const QString& statePath, bool json)
+// The state at `statePath`, or the exit status after saying why there is none.
+std::variant<PublisherState, int> readState(const QString& statePath)
 {
     const auto read = readStateFile(statePath);
     if (std::holds_alternative<NoStateFile>(read)) {
@@ -31,6 +30,16 @@ int showStatus(const QString& statePath, bool json)
         logger::error(*problem);
         return 1;
     }
+    return std::get<PublisherState>(read);
+}
+
+} // namespace
+
+int showStatus(const QString& statePath, bool json)
+{
+    const auto read = readState(statePath);
+    if (const int* exitStatus = std::get_if<int>(&read))
+        return *exitStatus;
     const PublisherState& state = std::get<PublisherState>(read);
     const bool running = writerRuns(state);
     QTextStream out(stdout);
@@ -39,6 +48,25 @@ int showStatus(const QString& statePath, bool json)
     else
         out << statusText(state, running);
     return state.everyTargetCurrent() ? 0 : 1;
+}
+
+int showHistory(const QString& statePath, bool json)
+{
+    const auto read = readState(statePath);
+    if (const int* exitStatus = std::get_if<int>(&read))
+        return *exitStatus;
+    const PublisherState& state = std::get<PublisherState>(read);
+    if (!state.historyProblem.isEmpty()) {
+        logger::error(QStringLiteral("%1: the address history cannot be read: %2")
+                          .arg(statePath, state.historyProblem));
+        return 1;
+    }
+    QTextStream out(stdout);
+    if (json)
+        out << historyJson(state);
+    else
+        out << historyText(state);
+    return 0;
 }
 
 int sendTestNotification(const PublisherSettings& settings)

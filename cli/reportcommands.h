@@ -9,6 +9,10 @@ namespace quendle::cli {
 // there is no state file.
 int showStatus(const QString& statePath, bool json);
 
+// `status --history`: the address changes watch recorded, newest first. 0 when the state file
+// was read, 1 when it (or its history) cannot be, 3 when there is none.
+int showHistory(const QString& statePath, bool json);
+
 // `notify-test`: sends one message to [notify] and prints what the server answered.
 int sendTestNotification(const PublisherSettings& settings);
 

@@ -28,6 +28,7 @@ WatchServices::WatchServices(const PublisherSettings& settings, EnginePlatform& 
     : m_settings(settings), m_platform(platform), m_statePath(statePath),
       m_snapshot(std::move(snapshot)), m_state(stateOfThisProcess(now()))
 {
+    keepHistory();
     reloaded(settings);
     QObject::connect(&m_hooks, &HookRunner::logLine, [](const QString& line, bool problem) {
         if (problem)
@@ -35,6 +36,25 @@ WatchServices::WatchServices(const PublisherSettings& settings, EnginePlatform& 
         else
             logger::info(line);
     });
+}
+
+// The history goes on from the state file of the watch before; one that cannot be read is
+// replaced.
+void WatchServices::keepHistory()
+{
+    const auto previous = readStateFile(m_statePath);
+    QString problem;
+    if (const auto* state = std::get_if<PublisherState>(&previous)) {
+        m_state.history = state->history;
+        if (!state->historyProblem.isEmpty())
+            problem = QStringLiteral("%1: %2").arg(m_statePath, state->historyProblem);
+    } else if (const auto* unread = std::get_if<QString>(&previous)) {
+        problem = *unread;
+    }
+    if (!problem.isEmpty())
+        logger::warning(
+            QStringLiteral("the address history cannot be read: %1; a new history starts")
+                .arg(problem));
 }
 
 void WatchServices::reloading()
@@ -94,6 +114,7 @@ void WatchServices::take(const events::AddressFound& event)
         family = &m_state.families.last();
     }
     *family = {key, found.address, found.source, now()};
+    recordAddressChange(m_state, {now(), key, event.previous, found.address, found.source});
 
     m_hooks.run(m_settings.hooks.onChange,
                 HookRunner::changeEnvironment(found.family, found.address, event.previous));

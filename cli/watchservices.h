@@ -40,6 +40,8 @@ private:
 
     // The state's targets as the engine's snapshot has them now.
     void takeSnapshot();
+    // The history of the state file before, kept across a restart.
+    void keepHistory();
     void becomeReady();
     void notify(const QString& line);
     void writeState();

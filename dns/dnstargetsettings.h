@@ -1,5 +1,7 @@
 #pragma once
 
+#include "address/ipaddresstext.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -61,6 +63,14 @@ struct DnsTargetSettings
     QStringList headers; // "Name: value", each may hold the placeholders too
     QString body;        // likewise; sent with any method but GET
     QString success;     // the answer must hold this text, or match it as /regular expression/
+
+    // A name for another machine of the home network: its AAAA record is the prefix of this
+    // machine's published IPv6 address, its first `prefixLength` bits, followed by this interface
+    // identifier (canonical, "::211:32ff:fe12:3456"). Empty: the name is this machine's.
+    QString ipv6Host;
+    int prefixLength = 64;
+    // The families whose record the name holds; empty: every family [address] family publishes.
+    QList<AddressFamily> families;
 
     bool operator==(const DnsTargetSettings&) const = default;
 };

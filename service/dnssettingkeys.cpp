@@ -2,6 +2,7 @@
 
 #include "base/controlcharacters.h"
 #include "dns/providers/provider.h"
+#include "service/nameaddresses.h"
 #include "service/secretfile.h"
 
 #include <QDir>
@@ -104,7 +105,8 @@ Result dnsKeyAlgorithm(PublisherSettings& settings, const QString& value, const 
 
 Result dnsKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value, QStringLiteral("a key's secret")), dns(settings).keySecret);
+    return keep(readSecretSetting(value, QStringLiteral("a key's secret")),
+                dns(settings).keySecret);
 }
 
 // The secret of any protocol; the section's check keeps the one its protocol uses.
@@ -160,7 +162,8 @@ Result dnsApiKeyFile(PublisherSettings& settings, const QString& value, const Fi
 
 Result dnsSecretKeyFile(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    return keep(readSecretSetting(value, QStringLiteral("a secret API key")), dns(settings).secretKey);
+    return keep(readSecretSetting(value, QStringLiteral("a secret API key")),
+                dns(settings).secretKey);
 }
 
 Result dnsZoneId(PublisherSettings& settings, const QString& value, const FileFacts&)
@@ -274,6 +277,54 @@ Result dnsVerify(PublisherSettings& settings, const QString& value, const FileFa
     return server(value, dns(settings).verify);
 }
 
+Result dnsIpv6Host(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    const Expected<QString> identifier = canonicalAddress(value, AddressFamily::Ipv6);
+    if (!identifier)
+        return Unexpected(
+            QStringLiteral("must be an IPv6 interface identifier such as ::211:32ff:fe12:3456"));
+    dns(settings).ipv6Host = *identifier;
+    return {};
+}
+
+Result dnsPrefixLength(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    bool ok = false;
+    const int length = value.toInt(&ok);
+    if (!ok || length < 48 || length > 64)
+        return Unexpected(QStringLiteral("must be a whole number of bits from 48 to 64"));
+    dns(settings).prefixLength = length;
+    return {};
+}
+
+Result dnsFamilies(PublisherSettings& settings, const QString& value, const FileFacts&)
+{
+    const Expected<QList<AddressFamily>> families = familiesNamed(value);
+    if (!families)
+        return Unexpected(families.error());
+    dns(settings).families = *families;
+    return {};
+}
+
+// A name for another machine holds its AAAA record only, built from the prefix.
+void checkLanHost(const DnsTargetSettings& target, const QSet<QString>& keysGiven,
+                  QList<SectionProblem>& problems)
+{
+    if (target.ipv6Host.isEmpty()) {
+        if (keysGiven.contains(QStringLiteral("prefix_length")))
+            problems.append({QStringLiteral("prefix_length"),
+                             QStringLiteral("goes with ipv6_host: the length of the prefix the "
+                                            "host's interface identifier follows")});
+        return;
+    }
+    if (const auto problem = identifierProblem(target.ipv6Host, target.prefixLength))
+        problems.append({QStringLiteral("ipv6_host"), *problem});
+    if (target.families.contains(AddressFamily::Ipv4))
+        problems.append({QStringLiteral("families"),
+                         QStringLiteral("a name with ipv6_host holds an AAAA record only: give "
+                                        "ipv6, or leave families out")});
+}
+
 QList<SectionProblem> checkDns(PublisherSettings& settings, const QSet<QString>& keysGiven)
 {
     if (!keysGiven.contains(QStringLiteral("protocol")))
@@ -298,6 +349,7 @@ QList<SectionProblem> checkDns(PublisherSettings& settings, const QSet<QString>&
         problems.append({problem.key, problem.message});
     for (const DnsSettingProblem& problem : checkDnsTarget(target))
         problems.append({problem.key, problem.message});
+    checkLanHost(target, keysGiven, problems);
     return problems;
 }
 
@@ -333,7 +385,10 @@ SectionRule dnsSectionRule()
              {"method"_L1, false, &dnsMethod},
              {"header"_L1, false, &dnsHeader, true},
              {"body"_L1, false, &dnsBody},
-             {"success"_L1, false, &dnsSuccess}},
+             {"success"_L1, false, &dnsSuccess},
+             {"ipv6_host"_L1, false, &dnsIpv6Host},
+             {"prefix_length"_L1, false, &dnsPrefixLength},
+             {"families"_L1, false, &dnsFamilies}},
             nullptr,
             &checkDns};
 }

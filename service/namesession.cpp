@@ -20,19 +20,32 @@ NameSession::NameSession(const DnsTargetSettings& settings, std::shared_ptr<Rfc2
 {
 }
 
+NameAddresses NameSession::choose(const PublishRequest& request)
+{
+    // Each family this name holds; the records of the others are left alone. A note is said once.
+    NameAddresses chosen = nameAddresses(m_keeper.settings(), request.addresses);
+    QStringList unsaid;
+    for (const QString& note : chosen.notes)
+        if (!m_said.contains(note)) {
+            m_said.insert(note);
+            unsaid << note;
+        }
+    chosen.notes = unsaid;
+    return chosen;
+}
+
 TargetOutcome NameSession::publish(const PublishRequest& request)
 {
+    const NameAddresses chosen = choose(request);
     QList<DnsOutcome> records;
-    for (const FamilyAddress& found : request.addresses.families) {
-        if (found.address.isEmpty())
-            continue; // the other family's record is left alone
+    for (const NameAddress& found : chosen.records) {
         const bool maySend = m_guard.maySend(found.family, found.address, request.now);
         const DnsOutcome done = m_keeper.publish(found.family, found.address, maySend);
         if (done.sent)
             m_guard.sent(found.family, found.address, request.now);
         records << done;
     }
-    return outcomeOf(records, false);
+    return outcomeOf(chosen, records, false);
 }
 
 std::vector<TargetOutcome> NameSession::publishTogether(const std::vector<TargetSession*>& all,
@@ -40,14 +53,14 @@ std::vector<TargetOutcome> NameSession::publishTogether(const std::vector<Target
 {
     if (!m_batch)
         return TargetSession::publishTogether(all, request);
-    // Every family's address of every name in one batch: one UPDATE for all that must change.
+    // Every record of every name in one batch: one UPDATE for all that must change.
     QList<WantedRecord> wanted;
     std::vector<NameSession*> owners;
+    std::map<NameSession*, NameAddresses> chosen;
     for (TargetSession* session : all) {
         auto* name = static_cast<NameSession*>(session); // one batch key: all names
-        for (const FamilyAddress& found : request.addresses.families) {
-            if (found.address.isEmpty())
-                continue;
+        chosen[name] = name->choose(request);
+        for (const NameAddress& found : chosen[name].records) {
             wanted << WantedRecord{name->m_keeper.settings(), found.family, found.address,
                                    name->m_guard.maySend(found.family, found.address, request.now)};
             owners.push_back(name);
@@ -63,18 +76,19 @@ std::vector<TargetOutcome> NameSession::publishTogether(const std::vector<Target
     std::vector<TargetOutcome> outcomes;
     for (TargetSession* session : all) {
         auto* name = static_cast<NameSession*>(session);
-        outcomes.push_back(name->outcomeOf(records[name], true));
+        outcomes.push_back(name->outcomeOf(chosen[name], records[name], true));
     }
     return outcomes;
 }
 
-TargetOutcome NameSession::outcomeOf(const QList<DnsOutcome>& records, bool together) const
+TargetOutcome NameSession::outcomeOf(const NameAddresses& chosen, const QList<DnsOutcome>& records,
+                                     bool together) const
 {
     TargetOutcome outcome;
     outcome.ok = true;
     QStringList summaries;
     QStringList reasons;
-    QStringList details;
+    QStringList details = chosen.notes;
     for (const DnsOutcome& done : records) {
         // Records sent together each took the whole exchange.
         outcome.milliseconds = together ? std::max(outcome.milliseconds, done.milliseconds)
@@ -99,7 +113,9 @@ TargetOutcome NameSession::outcomeOf(const QList<DnsOutcome>& records, bool toge
         if (!done.details.isEmpty())
             details << done.details;
     }
-    outcome.summary = summaries.join(QStringLiteral("; "));
+    outcome.summary = chosen.records.isEmpty()
+                          ? QStringLiteral("nothing to publish for its families")
+                          : summaries.join(QStringLiteral("; "));
     outcome.reason = reasons.join(QStringLiteral("; "));
     outcome.details = details.join(QStringLiteral("; "));
     return outcome;

@@ -3,6 +3,9 @@
 #include "dns/dnsnamekeeper.h"
 #include "dns/rfc2136batch.h"
 #include "service/enginework.h"
+#include "service/nameaddresses.h"
+
+#include <QSet>
 
 #include <chrono>
 #include <map>
@@ -49,14 +52,18 @@ public:
     void logOut() override {}
 
 private:
-    // What this name's records of the published families came to, as the engine keeps it.
-    // `together`: the records went in one exchange of a batch.
-    TargetOutcome outcomeOf(const QList<DnsOutcome>& records, bool together) const;
+    // The records this name is to hold this round, and the notes not said before.
+    NameAddresses choose(const PublishRequest& request);
+    // What this name's records came to, as the engine keeps it. `together`: the records went in
+    // one exchange of a batch.
+    TargetOutcome outcomeOf(const NameAddresses& chosen, const QList<DnsOutcome>& records,
+                            bool together) const;
 
     DnsNameKeeper m_keeper;
     ResendGuard m_guard;
     std::shared_ptr<Rfc2136Batch> m_batch;
     QString m_batchKey;
+    QSet<QString> m_said; // notes about the families already logged once
 };
 
 } // namespace quendle

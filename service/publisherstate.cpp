@@ -1,5 +1,6 @@
 #include "service/publisherstate.h"
 
+#include "address/ipaddresstext.h"
 #include "service/configreader.h"
 
 #include "base/safefile.h"
@@ -10,8 +11,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,7 +42,76 @@ QDateTime timeFrom(const QJsonValue& value)
     return QDateTime::fromString(value.toString(), Qt::ISODate);
 }
 
+QJsonArray historyValue(const QList<PublisherState::Change>& history)
+{
+    QJsonArray changes;
+    for (const PublisherState::Change& change : history)
+        changes.append(QJsonObject{{u"time"_s, timeValue(change.at)},
+                                   {u"family"_s, change.family},
+                                   {u"old"_s, change.previous},
+                                   {u"new"_s, change.address},
+                                   {u"source"_s, change.source}});
+    return changes;
+}
+
+// The history as the file holds it, every field checked: a history written by another program,
+// or damaged, is not taken in part.
+std::variant<QList<PublisherState::Change>, QString> historyFrom(const QJsonValue& value)
+{
+    QList<PublisherState::Change> history;
+    if (value.isUndefined())
+        return history; // a state file from before the history
+    if (!value.isArray())
+        return u"\"history\" is not a list"_s;
+    const QJsonArray changes = value.toArray();
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        const QString which = u"change %1 of the history"_s.arg(i + 1);
+        const QJsonObject object = changes[i].toObject();
+        for (const QString& key : {u"time"_s, u"family"_s, u"old"_s, u"new"_s, u"source"_s})
+            if (!object.value(key).isString())
+                return u"%1: \"%2\" is missing or not text"_s.arg(which, key);
+        PublisherState::Change change{
+            timeFrom(object.value(u"time"_s)), object.value(u"family"_s).toString(),
+            object.value(u"old"_s).toString(), object.value(u"new"_s).toString(),
+            object.value(u"source"_s).toString()};
+        if (!change.at.isValid())
+            return u"%1: \"time\" is not a time"_s.arg(which);
+        if (change.family != "ipv4"_L1 && change.family != "ipv6"_L1)
+            return u"%1: \"family\" is neither ipv4 nor ipv6"_s.arg(which);
+        const AddressFamily family =
+            change.family == "ipv6"_L1 ? AddressFamily::Ipv6 : AddressFamily::Ipv4;
+        const auto isAddress = [family](const QString& text) {
+            const Expected<QString> canonical = canonicalAddress(text, family);
+            return canonical && *canonical == text;
+        };
+        if (!isAddress(change.address) ||
+            (!change.previous.isEmpty() && !isAddress(change.previous)))
+            return u"%1: \"old\" or \"new\" is not an %2 address"_s.arg(which, familyName(family));
+        history.append(change);
+    }
+    return history;
+}
+
 } // namespace
+
+void recordAddressChange(PublisherState& state, PublisherState::Change change)
+{
+    QList<PublisherState::Change>& history = state.history;
+    const auto last = std::find_if(history.cbegin(), history.cend(), [&](const auto& known) {
+        return known.family == change.family;
+    });
+    if (last != history.cend()) {
+        if (last->address == change.address)
+            return;
+        if (change.previous.isEmpty())
+            change.previous = last->address;
+    }
+    history.prepend(change);
+    int kept = 0;
+    history.removeIf([&](const PublisherState::Change& known) {
+        return known.family == change.family && ++kept > PublisherState::kChangesKept;
+    });
+}
 
 bool PublisherState::everyTargetCurrent() const
 {
@@ -119,7 +191,8 @@ QByteArray stateToJson(const PublisherState& state)
                            {u"written"_s, timeValue(state.written)},
                            {u"addresses"_s, families},
                            {u"targets"_s, targets},
-                           {u"mappings"_s, mappings}};
+                           {u"mappings"_s, mappings},
+                           {u"history"_s, historyValue(state.history)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -299,7 +372,13 @@ std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
         state.mappings.append(
             {object.value(u"protocol"_s).toString(), object.value(u"port"_s).toInt(),
              timeFrom(object.value(u"lease_until"_s)), object.value(u"note"_s).toString()});
-    return state;
+}
+auto history = historyFrom(root.value(u"history"_s));
+if (auto* changes = std::get_if<QList<PublisherState::Change>>(&history))
+    state.history = std::move(*changes);
+else
+    state.historyProblem = std::get<QString>(history);
+return state;
 }
 
 std::optional<QString> writeStateFile(const QString& path, const PublisherState& state)

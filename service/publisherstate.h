@@ -45,6 +45,19 @@ struct PublisherState
         QString note;         // the last thing the router said about it, if anything went wrong
     };
 
+    // One change of a family's published address.
+    struct Change
+    {
+        QDateTime at;
+        QString family;   // "ipv4" or "ipv6"
+        QString previous; // empty: the first address found
+        QString address;
+        QString source;
+
+        bool operator==(const Change&) const = default;
+    };
+    static constexpr int kChangesKept = 100; // of each family
+
     qint64 pid = 0;
     // When that process started, in clock ticks after boot (/proc/PID/stat), so that a later
     // process that got the same number is not taken for watch.
@@ -54,9 +67,19 @@ struct PublisherState
     QList<Family> families;
     QList<Target> targets;
     QList<Mapping> mappings;
+    // The last changes of each family's address, newest first; watch carries them over from the
+    // state file it finds at start.
+    QList<Change> history;
+    // Not stored: why the history of the file read could not be read (it is then empty).
+    QString historyProblem;
 
     bool everyTargetCurrent() const;
 };
+
+// Puts `change` at the front of the history unless its address is the family's last one recorded,
+// and drops that family's oldest past kChangesKept. An empty `previous` (the first address a watch
+// finds) becomes the last address recorded, so that a change while no watch ran shows as one.
+void recordAddressChange(PublisherState& state, PublisherState::Change change);
 
 // $XDG_STATE_HOME/quendle/state.json, or ~/.local/state/quendle/state.json. The system unit sets
 // XDG_STATE_HOME to /var/lib, so that its state is /var/lib/quendle/state.json.

@@ -20,6 +20,23 @@
 
 namespace quendle::settingkeys {
 
+Expected<QList<AddressFamily>> familiesNamed(const QString& value)
+{
+    QList<AddressFamily> families;
+    for (const QString& part : value.split(QLatin1Char(','))) {
+        const QString name = part.trimmed();
+        AddressFamily family = AddressFamily::Ipv4;
+        if (name == QLatin1String("ipv6"))
+            family = AddressFamily::Ipv6;
+        else if (name != QLatin1String("ipv4"))
+            return Unexpected(QStringLiteral("must be ipv4, ipv6 or both, separated by a comma"));
+        if (families.contains(family))
+            return Unexpected(QStringLiteral("family \"%1\" is named twice").arg(name));
+        families << family;
+    }
+    return families;
+}
+
 namespace {
 
 using Result = Expected<void>;
@@ -102,19 +119,10 @@ Result addressSources(PublisherSettings& settings, const QString& value, const F
 
 Result addressFamily(PublisherSettings& settings, const QString& value, const FileFacts&)
 {
-    QList<AddressFamily> families;
-    for (const QString& part : value.split(QLatin1Char(','))) {
-        const QString name = part.trimmed();
-        AddressFamily family = AddressFamily::Ipv4;
-        if (name == QLatin1String("ipv6"))
-            family = AddressFamily::Ipv6;
-        else if (name != QLatin1String("ipv4"))
-            return Unexpected(QStringLiteral("must be ipv4, ipv6 or both, separated by a comma"));
-        if (families.contains(family))
-            return Unexpected(QStringLiteral("family \"%1\" is named twice").arg(name));
-        families << family;
-    }
-    settings.address.families = families;
+    const Expected<QList<AddressFamily>> families = familiesNamed(value);
+    if (!families)
+        return Unexpected(families.error());
+    settings.address.families = *families;
     return {};
 }
 

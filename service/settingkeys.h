@@ -57,6 +57,8 @@ const QList<SectionRule>& sectionRules();
 // over https://, or, with `loopbackToo`, over plain http:// to a loopback address (127.0.0.0/8,
 // ::1, localhost), which never leaves the machine.
 bool keepsSecretPrivate(const QUrl& url, bool loopbackToo);
+// "ipv4", "ipv6" or both, separated by a comma: [address] family and [dns NAME] families.
+Expected<QList<AddressFamily>> familiesNamed(const QString& value);
 
 struct FileProblem
 {

@@ -115,6 +115,27 @@ QString statusText(const PublisherState& state, bool running)
     return lines.join(u'\n') + u'\n';
 }
 
+QString historyText(const PublisherState& state)
+{
+    if (state.history.isEmpty())
+        return u"no address change recorded yet\n"_s;
+    QString text;
+    for (const PublisherState::Change& change : state.history) {
+        text += u"%1 %2 "_s.arg(timeText(change.at), familyLabel(change.family));
+        text += change.previous.isEmpty() ? u"%1 found"_s.arg(change.address)
+                                          : u"%1 → %2"_s.arg(change.previous, change.address);
+        text += u" (%1)\n"_s.arg(change.source);
+    }
+    return text;
+}
+
+QByteArray historyJson(const PublisherState& state)
+{
+    const QJsonObject root = QJsonDocument::fromJson(stateToJson(state)).object();
+    return QJsonDocument(QJsonObject{{u"history"_s, root.value(u"history"_s)}})
+        .toJson(QJsonDocument::Indented);
+}
+
 QByteArray statusJson(const PublisherState& state, bool running)
 {
     QJsonObject root = QJsonDocument::fromJson(stateToJson(state)).object();

@@ -18,4 +18,11 @@ QString statusText(const PublisherState& state, bool running);
 // What `status --json` prints: the state file's content and whether its writer still runs.
 QByteArray statusJson(const PublisherState& state, bool running);
 
+// What `status --history` prints: each address change, newest first, one line each.
+QString historyText(const PublisherState& state);
+
+// What `status --history --json` prints: {"history": [...]}, newest first, as the state file
+// keeps it.
+QByteArray historyJson(const PublisherState& state);
+
 } // namespace quendle

@@ -2,8 +2,14 @@
 #include "page/productsettings.h"
 #include "publisherfixture.h"
 #include "testhttpecho.h"
+#include "testknot.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
 using namespace quendle;
 using namespace quendle::testing;
@@ -139,6 +145,104 @@ TEST_F(NetlinkTest, TheStableIpv6AddressIsPublishedNotATemporaryOrADeprecatedOne
                       "same prefix is published instead\n"
                       "published: 2001:db8:5::1 (web)\n")
                   .arg(temporary, echo.url()));
+}
+
+// Names for other machines of the home network follow this machine's IPv6 prefix, a name of one
+// family leaves the other's record, and the history of addresses goes on across a restart.
+TEST_F(NetlinkTest, LanHostsFollowThePrefixAndTheHistoryOutlivesARestartOfWatch)
+{
+    Namespace space("ip -6 addr add 2001:db8:1:2::40/64 dev veth0 nodad");
+    if (!space.ready())
+        GTEST_SKIP() << "user network namespaces are unavailable here: "
+                     << space.error().toStdString();
+    TestKnot knot(space.launcher());
+    ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
+    QFile key(dir.filePath("tsig.key"));
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    key.write(knot.secret().toLatin1() + "\n");
+    key.close();
+    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const auto name = [&](const QByteArray& section, const QByteArray& more) {
+        return "[dns " + section + "]\nprotocol = rfc2136\nname = " + section +
+               ".example.test\nserver = " + knot.server().toUtf8() +
+               "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n" + more;
+    };
+    writeConfig("[address]\nsources = interface\ninterface = veth0\nfamily = ipv4, ipv6\n"
+                "check = 3600\n",
+                name("nas", "ipv6_host = ::211:32ff:fe12:3456\n") +
+                    name("printer", "ipv6_host = ::ab:0:0:0:7\nprefix_length = 56\n") +
+                    name("home", "families = ipv6\n"));
+    const Run address = run({"address"}, space.launcher());
+    EXPECT_EQ(address.exitCode, 0) << address.err.toStdString();
+    const QString at = " (at " + knot.server() + ")\n";
+    EXPECT_TRUE(address.out.endsWith(
+        "dns nas: host ::211:32ff:fe12:3456 under the prefix 2001:db8:1:2::/64: "
+        "2001:db8:1:2:211:32ff:fe12:3456\n"
+        "dns printer: host ::ab:0:0:0:7 under the prefix 2001:db8:1::/56: 2001:db8:1:ab::7\n"
+        "dns nas: nas.example.test AAAA no record" +
+        at + "dns printer: printer.example.test AAAA no record" + at +
+        "dns home: home.example.test AAAA 2001:db8::1" + at))
+        << address.out.toStdString();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_STATE_HOME", dir.filePath("state"));
+    const auto zoneHolds = [&](const QString& prefix, const QString& printer, int milliseconds) {
+        return waitFor(
+            [&] {
+                return knot.records("nas.example.test", "AAAA") ==
+                           QStringList{prefix + ":211:32ff:fe12:3456"} &&
+                       knot.records("printer.example.test", "AAAA") == QStringList{printer} &&
+                       knot.records("home.example.test", "AAAA") == QStringList{prefix + "::40"};
+            },
+            milliseconds);
+    };
+    const auto movePrefix = [&](const QString& from, const QString& to) {
+        return space.shell(QString("ip -6 addr del %1::40/64 dev veth0 && "
+                                   "ip -6 addr add %2::40/64 dev veth0 nodad")
+                               .arg(from, to));
+    };
+    startWatch(space.launcher(), environment);
+    ASSERT_TRUE(zoneHolds("2001:db8:1:2", "2001:db8:1:ab::7", 15000)) << watchLog().toStdString();
+    // Checks once an hour: the kernel's notice brings the new prefix to both hosts at once, in
+    // the time a loaded machine may take.
+    ASSERT_TRUE(movePrefix("2001:db8:1:2", "2001:db8:9:300"));
+    EXPECT_TRUE(zoneHolds("2001:db8:9:300", "2001:db8:9:3ab::7", 2000)) << watchLog().toStdString();
+    ASSERT_TRUE(zoneHolds("2001:db8:9:300", "2001:db8:9:3ab::7", 10000));
+    EXPECT_EQ(knot.records("home.example.test", "A"), QStringList{"192.0.2.1"});
+    EXPECT_EQ(knot.records("nas.example.test", "A"), QStringList{});
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+
+    // A change while no watch runs is one too.
+    ASSERT_TRUE(movePrefix("2001:db8:9:300", "2001:db8:7:500"));
+    startWatch(space.launcher(), environment);
+    ASSERT_TRUE(zoneHolds("2001:db8:7:500", "2001:db8:7:5ab::7", 15000))
+        << watchLog().toStdString();
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+    EXPECT_FALSE(watchLog().contains("history")) << watchLog().toStdString();
+
+    const QStringList status = {"status", "--history", "--state",
+                                dir.filePath("state/quendle/state.json")};
+    const Run history = run(status);
+    EXPECT_EQ(history.exitCode, 0) << history.err.toStdString();
+    const QRegularExpression time("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC ",
+                                  QRegularExpression::MultilineOption);
+    EXPECT_EQ(history.out.count(time), 4) << history.out.toStdString();
+    EXPECT_EQ(QString(history.out).remove(time),
+              "IPv6 2001:db8:9:300::40 → 2001:db8:7:500::40 (interface)\n"
+              "IPv6 2001:db8:1:2::40 → 2001:db8:9:300::40 (interface)\n"
+              "IPv6 2001:db8:1:2::40 found (interface)\n"
+              "IPv4 10.20.30.40 found (interface)\n");
+    const Run json = run(status + QStringList{"--json"});
+    const QJsonArray changes =
+        QJsonDocument::fromJson(json.out.toUtf8()).object().value("history").toArray();
+    ASSERT_EQ(changes.size(), 4) << json.out.toStdString();
+    QJsonObject newest = changes[0].toObject();
+    EXPECT_TRUE(QDateTime::fromString(newest.take("time").toString(), Qt::ISODate).isValid());
+    EXPECT_EQ(newest, QJsonObject({{"family", "ipv6"},
+                                   {"old", "2001:db8:9:300::40"},
+                                   {"new", "2001:db8:7:500::40"},
+                                   {"source", "interface"}}));
+    EXPECT_EQ(changes[3].toObject().value("old"), "");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "publisherfixture.h"
 #include "service/publisherstate.h"
+#include "service/statusreport.h"
 #include "testwebserver.h"
 
 #include <QFile>
@@ -256,6 +257,51 @@ TEST_F(StatusTest, NotifyTestPrintsTheServersAnswer)
     EXPECT_TRUE(
         nowhere.err.endsWith(configPath() + ": no [notify] section: there is nowhere to send to\n"))
         << nowhere.err.toStdString();
+}
+
+// The last 100 changes of each family, newest first; the first address a watch finds continues
+// the history it took over.
+TEST(AddressHistory, KeepsTheLastHundredOfEachFamily)
+{
+    PublisherState state;
+    recordAddressChange(state, {at(9, 0, 0), "ipv6", {}, "2001:db8::1", "interface"});
+    for (int i = 1; i <= 101; ++i)
+        recordAddressChange(state, {at(10, 0, 0).addSecs(i), "ipv4",
+                                    i == 1 ? QString() : QString("192.0.2.%1").arg(i - 1),
+                                    QString("192.0.2.%1").arg(i), "web"});
+    ASSERT_EQ(state.history.size(), 101);
+    EXPECT_EQ(state.history.first().address, "192.0.2.101");
+    EXPECT_EQ(state.history[99].address, "192.0.2.2");
+    EXPECT_EQ(state.history.last(),
+              (PublisherState::Change{at(9, 0, 0), "ipv6", {}, "2001:db8::1", "interface"}));
+
+    // A restarted watch finds its first address: the same adds nothing, another is a change.
+    recordAddressChange(state, {at(11, 0, 0), "ipv4", {}, "192.0.2.101", "web"});
+    recordAddressChange(state, {at(11, 0, 0), "ipv6", {}, "2001:db8::2", "interface"});
+    EXPECT_EQ(state.history.size(), 102);
+    EXPECT_EQ(state.history.first(), (PublisherState::Change{at(11, 0, 0), "ipv6", "2001:db8::1",
+                                                             "2001:db8::2", "interface"}));
+    EXPECT_EQ(historyText(state).section('\n', 0, 1),
+              "2026-12-07 11:00:00 UTC IPv6 2001:db8::1 → 2001:db8::2 (interface)\n"
+              "2026-12-07 10:01:41 UTC IPv4 192.0.2.100 → 192.0.2.101 (web)");
+    EXPECT_EQ(historyText(PublisherState{}), "no address change recorded yet\n");
+
+    // Through the state file and back; an entry that is not what watch writes spoils the history.
+    const QByteArray json = stateToJson(state);
+    const auto read = std::get<PublisherState>(stateFromJson(json));
+    EXPECT_EQ(read.history, state.history);
+    EXPECT_EQ(read.historyProblem, "");
+    for (const auto& [from, to] :
+         {std::pair{"\"192.0.2.101\"", "\"\""}, std::pair{"\"192.0.2.101\"", "\"2001:db8::1\""},
+          std::pair{"\"2001:db8::2\"", "\"2001:DB8::2\""}}) {
+        const auto spoiled =
+            std::get<PublisherState>(stateFromJson(QByteArray(json).replace(from, to)));
+        EXPECT_EQ(spoiled.history, QList<PublisherState::Change>{}) << to;
+        EXPECT_TRUE(spoiled.historyProblem.startsWith("change "))
+            << spoiled.historyProblem.toStdString();
+        EXPECT_TRUE(spoiled.historyProblem.contains("\"old\" or \"new\" is not an IPv"))
+            << spoiled.historyProblem.toStdString();
+    }
 }
 
 } // namespace

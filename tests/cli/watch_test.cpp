@@ -1,6 +1,7 @@
 #include "page/pagetext.h"
 #include "page/productsettings.h"
 #include "publisherfixture.h"
+#include "service/publisherstate.h"
 #include "testhttpecho.h"
 #include "testknot.h"
 #include "testwebserver.h"
@@ -264,6 +265,76 @@ TEST_F(WatchTest, AConfigurationReplacedByAPipeIsRefusedOnHangupAndPublishingGoe
         << "the refresh goes on: " << watchLog().toStdString();
     EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
     EXPECT_EQ(remotePage(server), offlinePage("me@example.org"));
+}
+
+TEST_F(WatchTest, ANameAskedForAFamilyNotPublishedSaysSoOnceAndKeepsItsRecord)
+{
+    TestKnot knot;
+    ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
+    QFile key(dir.filePath("tsig.key"));
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    key.write(knot.secret().toLatin1() + "\n");
+    key.close();
+    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    writeConfig(fastWebSource(), "[dns home]\nprotocol = rfc2136\nname = home.example.test\n"
+                                 "server = " +
+                                     knot.server().toUtf8() + "\nkey_name = quendle\nkey_file = " +
+                                     key.fileName().toUtf8() + "\nfamilies = ipv4, ipv6\n");
+    startWatch();
+    const auto holds = [&](const QString& address) {
+        return waitFor(
+            [&] { return knot.records("home.example.test", "A") == QStringList{address}; }, 15000);
+    };
+    ASSERT_TRUE(holds("11.22.33.44")) << watchLog().toStdString();
+    echo.setAnswer("81.2.69.160");
+    ASSERT_TRUE(holds("81.2.69.160")) << watchLog().toStdString();
+    EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+    EXPECT_EQ(watchLog().count("home: IPv6 is asked for but not published ([address] "
+                               "family): the AAAA record of home.example.test is left as it is\n"),
+              1)
+        << watchLog().toStdString();
+    EXPECT_EQ(knot.records("home.example.test", "AAAA"), QStringList{"2001:db8::1"});
+}
+
+TEST_F(WatchTest, AStateFileThatCannotBeReadStartsANewHistory)
+{
+    const QString statePath = dir.filePath("state/quendle/state.json");
+    PublisherState before = stateOfThisProcess(QDateTime::currentDateTimeUtc());
+    before.history = {{QDateTime::currentDateTimeUtc(), "ipv4", {}, "11.22.33.40", "web"}};
+    ASSERT_EQ(writeStateFile(statePath, before), std::nullopt);
+    const QByteArray written = readWholeFile(statePath);
+    ASSERT_TRUE(written.contains("\"new\": \"11.22.33.40\""));
+    const struct
+    {
+        QByteArray bytes;
+        QString problem;
+    } files[] = {
+        {QByteArray(written).replace("\"new\": \"11.22.33.40\"", "\"new\": 5"),
+         statePath + ": change 1 of the history: \"new\" is missing or not text"},
+        {"{\"format\": 1", statePath + ": not a state file: "},
+    };
+    writeConfig(fastWebSource(), targetFor("home", server.host()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_STATE_HOME", dir.filePath("state"));
+    for (const auto& file : files) {
+        QFile state(statePath);
+        ASSERT_TRUE(state.open(QIODevice::WriteOnly) && state.write(file.bytes) > 0);
+        state.close();
+        const Run unread = run({"status", "--history", "--state", statePath});
+        EXPECT_EQ(unread.exitCode, 1);
+        EXPECT_TRUE(unread.err.contains(statePath)) << unread.err.toStdString();
+        startWatch({}, environment);
+        ASSERT_TRUE(serverHas(online("11.22.33.44"))) << watchLog().toStdString();
+        EXPECT_EQ(stopWatch(), 0) << watchLog().toStdString();
+        EXPECT_TRUE(watchLog().contains("the address history cannot be read: " + file.problem))
+            << watchLog().toStdString();
+        EXPECT_TRUE(watchLog().contains("; a new history starts\n")) << watchLog().toStdString();
+        const Run history = run({"status", "--history", "--state", statePath});
+        EXPECT_EQ(history.exitCode, 0) << history.err.toStdString();
+        EXPECT_TRUE(history.out.endsWith(" UTC IPv4 11.22.33.44 found (web)\n"))
+            << history.out.toStdString();
+        EXPECT_EQ(history.out.count('\n'), 1) << history.out.toStdString();
+    }
 }
 
 } // namespace

@@ -472,6 +472,66 @@ TEST_F(ConfigReaderTest, ProviderSectionsTakeTheKeysOfTheirRow)
     }
 }
 
+TEST_F(ConfigReaderTest, ALanHostAndTheFamiliesOfAName)
+{
+    const QString key = write("tsig.key", "c2VjcmV0IGtleQ==\n");
+    const QByteArray nas = "[dns nas]\nprotocol = rfc2136\nname = nas.example.org\nserver = ns1\n"
+                           "key_name = quendle\nkey_file = " +
+                           key.toUtf8() + "\n";
+    const auto read = readSettings(
+        write("lan.conf", nas + "ipv6_host = ::211:32FF:fe12:3456\nprefix_length = 56\n" +
+                              QByteArray(nas).replace("[dns nas]", "[dns home]") +
+                              "families = ipv6, ipv4\n"));
+    ASSERT_TRUE(std::holds_alternative<PublisherSettings>(read))
+        << std::get<ConfigErrors>(read).messages.join('\n').toStdString();
+    const auto& names = std::get<PublisherSettings>(read).dnsTargets;
+    EXPECT_EQ(names[0].ipv6Host, "::211:32ff:fe12:3456");
+    EXPECT_EQ(names[0].prefixLength, 56);
+    EXPECT_TRUE(names[0].families.isEmpty());
+    EXPECT_EQ(names[1].families, QList<AddressFamily>({AddressFamily::Ipv6, AddressFamily::Ipv4}));
+    EXPECT_EQ(names[1].ipv6Host, "");
+    EXPECT_EQ(names[1].prefixLength, 64);
+
+    const struct
+    {
+        QByteArray text;
+        QString error; // after "PATH:"
+    } rows[] = {
+        {nas + "ipv6_host = 2001:db8::1\n",
+         "7: [dns nas] ipv6_host: 2001:db8::1 has bits set inside the 64-bit prefix: give the "
+         "host's interface identifier alone, its low 64 bits, such as ::211:32ff:fe12:3456"},
+        {nas + "prefix_length = 48\nipv6_host = ::1:0:0:0:1\n", ""},
+        {nas + "prefix_length = 60\nipv6_host = ::10:0:0:0:1\n",
+         "8: [dns nas] ipv6_host: ::10:0:0:0:1 has bits set inside the 60-bit prefix: give the "
+         "host's interface identifier alone, its low 68 bits, such as ::211:32ff:fe12:3456"},
+        {nas + "ipv6_host = ::\n",
+         "7: [dns nas] ipv6_host: the interface identifier :: names no host"},
+        {nas + "ipv6_host = nas\n",
+         "7: [dns nas] ipv6_host: must be an IPv6 interface identifier such as "
+         "::211:32ff:fe12:3456"},
+        {nas + "ipv6_host = ::5\nprefix_length = 47\n",
+         "8: [dns nas] prefix_length: must be a whole number of bits from 48 to 64"},
+        {nas + "ipv6_host = ::5\nprefix_length = 65\n",
+         "8: [dns nas] prefix_length: must be a whole number of bits from 48 to 64"},
+        {nas + "prefix_length = 56\n",
+         "7: [dns nas] prefix_length: goes with ipv6_host: the length of the prefix the host's "
+         "interface identifier follows"},
+        {nas + "ipv6_host = ::5\nfamilies = ipv4, ipv6\n",
+         "8: [dns nas] families: a name with ipv6_host holds an AAAA record only: give ipv6, or "
+         "leave families out"},
+        {nas + "families = ipv5\n",
+         "7: [dns nas] families: must be ipv4, ipv6 or both, separated by a comma"},
+    };
+    for (const auto& row : rows) {
+        const QString path = write("bad.conf", row.text);
+        const QStringList errors = errorsOf(path);
+        if (row.error.isEmpty())
+            EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+        else
+            EXPECT_EQ(errors.join('\n').toStdString(), (path + ":" + row.error).toStdString());
+    }
+}
+
 TEST(RetrySchedule, DoublesFromThirtySecondsUpToTheRefreshOrTenMinutes)
 {
     auto delays = [](double refresh) {

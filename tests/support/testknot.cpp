@@ -37,7 +37,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-TestKnot::TestKnot()
+TestKnot::TestKnot(const QStringList& launcher) : m_launcher(launcher)
 {
     QByteArray key(32, '\0');
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(key.data()), 8);
@@ -73,8 +73,10 @@ bool TestKnot::start()
         m_error = QStringLiteral("cannot write knot.conf");
         return false;
     }
-    m_process.setProgram(QStringLiteral("knotd"));
-    m_process.setArguments({QStringLiteral("-c"), dir + "/knot.conf"});
+    QStringList command =
+        m_launcher + QStringList{QStringLiteral("knotd"), QStringLiteral("-c"), dir + "/knot.conf"};
+    m_process.setProgram(command.takeFirst());
+    m_process.setArguments(command);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start();
     if (!m_process.waitForStarted(10000)) {
@@ -104,16 +106,24 @@ TestKnot::~TestKnot()
     m_process.waitForFinished(5000);
 }
 
+QByteArray TestKnot::run(const QString& program, const QStringList& arguments, QString* error,
+                         const QByteArray& input) const
+{
+    QStringList command = m_launcher + QStringList{program} + arguments;
+    const QString first = command.takeFirst();
+    return runProgram(first, command, error, input);
+}
+
 // Over TCP: before knotd listens, a refused connection fails at once where UDP waits.
 QStringList TestKnot::records(const QString& name, const QString& type) const
 {
     QString error;
     const QByteArray out =
-        runProgram(QStringLiteral("kdig"),
-                   {QStringLiteral("@127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                    QStringLiteral("+short"), QStringLiteral("+norecurse"), QStringLiteral("+tcp"),
-                    QStringLiteral("+timeout=2"), name, type},
-                   &error);
+        run(QStringLiteral("kdig"),
+            {QStringLiteral("@127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+             QStringLiteral("+short"), QStringLiteral("+norecurse"), QStringLiteral("+tcp"),
+             QStringLiteral("+timeout=2"), name, type},
+            &error);
     QStringList lines = QString::fromLatin1(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     lines.sort();
     return lines;
@@ -128,12 +138,12 @@ QString TestKnot::serial() const
 QString TestKnot::update(const QString& commands) const
 {
     QString error;
-    runProgram(QStringLiteral("knsupdate"),
-               {QStringLiteral("-y"), QStringLiteral("hmac-sha256:quendle:") + m_secret}, &error,
-               QStringLiteral("server 127.0.0.1 %1\nzone example.test\n%2\nsend\n")
-                   .arg(m_port)
-                   .arg(commands)
-                   .toUtf8());
+    run(QStringLiteral("knsupdate"),
+        {QStringLiteral("-y"), QStringLiteral("hmac-sha256:quendle:") + m_secret}, &error,
+        QStringLiteral("server 127.0.0.1 %1\nzone example.test\n%2\nsend\n")
+            .arg(m_port)
+            .arg(commands)
+            .toUtf8());
     return error;
 }
 

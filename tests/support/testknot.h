@@ -9,11 +9,12 @@ namespace quendle::testing {
 
 // Knot DNS on a free loopback port, primary of a zone of its own (example.test) that takes
 // updates signed with the TSIG key "quendle" (hmac-sha256). A fresh zone for each instance:
-// home.example.test holds A 192.0.2.1 and AAAA 2001:db8::1.
+// home.example.test holds A 192.0.2.1 and AAAA 2001:db8::1. A `launcher` (nsenter into a
+// network namespace) goes in front of knotd, kdig and knsupdate alike.
 class TestKnot
 {
 public:
-    TestKnot();
+    explicit TestKnot(const QStringList& launcher = {});
     ~TestKnot();
 
     bool running() const { return m_port != 0; }
@@ -31,6 +32,11 @@ public:
 private:
     bool start();
 
+    // `program` and `arguments` behind the launcher.
+    QByteArray run(const QString& program, const QStringList& arguments, QString* error,
+                   const QByteArray& input = {}) const;
+
+    QStringList m_launcher;
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_secret;
