@@ -274,7 +274,7 @@ ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QS
     if (changes.isEmpty())
         return accepted(QStringLiteral("nothing to change"));
     const ProviderUpdate update{
-        settings, changes.first().family, changes.first().address, {}, seconds, zone};
+        settings, changes.first().family, changes.first().address, {}, seconds, zone, {}};
     const Cloudflare cloudflare(update);
     const Call zoneFound = cloudflare.zoneId();
     if (zoneFound.trouble)
