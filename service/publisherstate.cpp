@@ -372,13 +372,12 @@ std::variant<PublisherState, QString> stateFromJson(const QByteArray& json)
         state.mappings.append(
             {object.value(u"protocol"_s).toString(), object.value(u"port"_s).toInt(),
              timeFrom(object.value(u"lease_until"_s)), object.value(u"note"_s).toString()});
-}
-auto history = historyFrom(root.value(u"history"_s));
-if (auto* changes = std::get_if<QList<PublisherState::Change>>(&history))
-    state.history = std::move(*changes);
-else
-    state.historyProblem = std::get<QString>(history);
-return state;
+    auto history = historyFrom(root.value(u"history"_s));
+    if (auto* changes = std::get_if<QList<PublisherState::Change>>(&history))
+        state.history = std::move(*changes);
+    else
+        state.historyProblem = std::get<QString>(history);
+    return state;
 }
 
 std::optional<QString> writeStateFile(const QString& path, const PublisherState& state)

@@ -47,7 +47,10 @@ QList<DnsSettingProblem> checkProviderKeys(const ProviderRow& row, const QSet<QS
     const QString protocol = QLatin1String(row.name);
     QStringList secrets;
     QStringList secretsGiven;
-    QSet<QString> taken{QStringLiteral("protocol"), QStringLiteral("name")};
+    // The keys of every protocol: what the name holds, not how it is sent.
+    QSet<QString> taken{QStringLiteral("protocol"), QStringLiteral("name"),
+                        QStringLiteral("families"), QStringLiteral("ipv6_host"),
+                        QStringLiteral("prefix_length")};
     for (const ProviderKey& key : row.keys) {
         const QString name = QLatin1String(key.name);
         taken.insert(name);

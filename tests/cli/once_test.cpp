@@ -176,7 +176,7 @@ TEST_F(OnceTest, DnsNamesGetTheAddressWithThePageAndAddressShowsWhatTheyHold)
                                  "https://127.0.0.1:" +
                                  QByteArray::number(freeLoopbackPort()) +
                                  "/nic/update\nuser = bob\n" +
-                                 "password_file = " + key.fileName().toUtf8() +
+                                 "password_file = " + dir.filePath("tsig.key").toUtf8() +
                                  "\nverify = " + knot.server().toUtf8() + "\n");
     const Run unreachable = run({"once"});
     EXPECT_EQ(unreachable.exitCode, 1);

@@ -263,7 +263,8 @@ TEST_F(StatusTest, NotifyTestPrintsTheServersAnswer)
 // the history it took over.
 TEST(AddressHistory, KeepsTheLastHundredOfEachFamily)
 {
-    PublisherState state;
+    PublisherState state = stateOfThisProcess(at(9, 0, 0));
+    state.written = at(12, 0, 0);
     recordAddressChange(state, {at(9, 0, 0), "ipv6", {}, "2001:db8::1", "interface"});
     for (int i = 1; i <= 101; ++i)
         recordAddressChange(state, {at(10, 0, 0).addSecs(i), "ipv4",
