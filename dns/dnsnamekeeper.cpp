@@ -41,6 +41,12 @@ DnsOutcome DnsNameKeeper::publish(AddressFamily family, const QString& address, 
     return outcome;
 }
 
+void DnsNameKeeper::expect(AddressFamily family, const QString& address)
+{
+    if (const Expected<QString> canonical = canonicalAddress(address, family))
+        m_asked[family == AddressFamily::Ipv4 ? 0 : 1] = *canonical;
+}
+
 DnsLookup DnsNameKeeper::holds(AddressFamily family)
 {
     DnsLookup lookup;

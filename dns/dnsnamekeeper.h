@@ -24,6 +24,10 @@ public:
     // twice within minutes).
     DnsOutcome publish(AddressFamily family, const QString& address, bool maySend);
 
+    // The address a round is about to publish for `family`, told before publish() of either
+    // family: a request that carries both families (dyndns2's dual) then carries the new one.
+    void expect(AddressFamily family, const QString& address);
+
     // What the name holds now at its authoritative server.
     DnsLookup holds(AddressFamily family);
 
@@ -35,8 +39,8 @@ private:
     DnsTargetSettings m_settings;
     DnsBounds m_bounds;
     Rfc2136Batch m_rfc2136; // keeps the zone once found, when not configured
-    QString m_zone;   // a provider's zone, found once when not configured
-    int m_pauses = 0; // pauses asked for in a row without saying how long: the back-off grows
+    QString m_zone;         // a provider's zone, found once when not configured
+    int m_pauses = 0;       // pauses asked for in a row without saying how long: the back-off grows
     QString m_asked[2]; // the address last asked for, IPv4 and IPv6, for dyndns2's dual requests
 };
 

@@ -37,6 +37,8 @@ NameAddresses NameSession::choose(const PublishRequest& request)
 TargetOutcome NameSession::publish(const PublishRequest& request)
 {
     const NameAddresses chosen = choose(request);
+    for (const NameAddress& found : chosen.records)
+        m_keeper.expect(found.family, found.address);
     QList<DnsOutcome> records;
     for (const NameAddress& found : chosen.records) {
         const bool maySend = m_guard.maySend(found.family, found.address, request.now);

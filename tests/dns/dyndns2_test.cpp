@@ -183,6 +183,12 @@ TEST_F(Dyndns2Test, DualSendsTheOtherFamilysAddressAlong)
     EXPECT_EQ(keeper.publish(AddressFamily::Ipv6, "2001:db8::6", true).status, Status::Published);
     EXPECT_EQ(knot.records(kName, "A"), QStringList{"203.0.113.5"});
     EXPECT_EQ(knot.records(kName, "AAAA"), QStringList{"2001:db8::6"});
+    // A round that moves both families, told first, goes in one request.
+    keeper.expect(AddressFamily::Ipv4, "203.0.113.9");
+    keeper.expect(AddressFamily::Ipv6, "2001:db8::9");
+    EXPECT_EQ(keeper.publish(AddressFamily::Ipv4, "203.0.113.9", true).status, Status::Published);
+    EXPECT_EQ(keeper.publish(AddressFamily::Ipv6, "2001:db8::9", true).status,
+              Status::AlreadyCurrent);
     // Without dual, each family goes alone.
     EXPECT_EQ(
         DnsNameKeeper(settings(), {5}).publish(AddressFamily::Ipv6, "2001:db8::7", true).status,
@@ -193,6 +199,7 @@ TEST_F(Dyndns2Test, DualSendsTheOtherFamilysAddressAlong)
     EXPECT_EQ(queries, (QStringList{"hostname=home.example.test&myip=203.0.113.5",
                                     "hostname=home.example.test&myip=203.0.113.5,2001:db8::5",
                                     "hostname=home.example.test&myip=203.0.113.5,2001:db8::6",
+                                    "hostname=home.example.test&myip=203.0.113.9,2001:db8::9",
                                     "hostname=home.example.test&myip=2001:db8::7"}));
 }
 
