@@ -764,6 +764,12 @@ QList<RecordsAnswer> askZones(const DnsServerAddress& server, const QStringList&
     return results;
 }
 
+RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds,
+                      const std::optional<TsigKey>& key)
+{
+    return askZones(server, {name}, seconds, key).first();
+}
+
 UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone,
                         const QList<RecordChange>& changes, const TsigKey& key, int seconds)
 {

@@ -54,9 +54,11 @@ QList<RecordsAnswer> askManyRecords(const DnsServerAddress& server,
                                     const std::optional<TsigKey>& key = std::nullopt);
 
 // The zone each name belongs to, as the SOA in `server`'s answer about it names it; asked as
-// askManyRecords() asks.
+// askManyRecords() asks. askZone() for one name.
 QList<RecordsAnswer> askZones(const DnsServerAddress& server, const QStringList& names, int seconds,
                               const std::optional<TsigKey>& key = std::nullopt);
+RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds,
+                      const std::optional<TsigKey>& key = std::nullopt);
 
 // One RRset an UPDATE replaces: the name's records of the family's type become `address`.
 struct RecordChange
