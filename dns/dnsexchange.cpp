@@ -556,10 +556,9 @@ std::vector<Heard> askOverUdp(const QList<const Question*>& questions, const Pee
             continue;
         }
         const QByteArray wire = buffer.first(got);
-        const uint16_t id = got >= 2 ? static_cast<uint16_t>((static_cast<uint8_t>(wire[0]) << 8) |
-                                                             static_cast<uint8_t>(wire[1]))
-                                     : 0;
-        const qsizetype i = got >= 2 ? byId.value(id, -1) : -1;
+        const auto byte = [&](qsizetype at) { return static_cast<uint8_t>(wire[at]); };
+        const qsizetype i =
+            got < 2 ? -1 : byId.value(static_cast<uint16_t>((byte(0) << 8) | byte(1)), -1);
         if (i < 0 || settled(heard[i])) {
             Packet ignored;
             droppedByAll = notTheAnswer(nullptr, wire, ignored).value_or(QString());

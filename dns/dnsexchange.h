@@ -44,11 +44,13 @@ struct RecordsQuestion
 };
 
 // askRecords() for many questions at once, one answer per question in order, each as
-// askRecords() would give it. With `key`, every question goes out on one UDP socket, each with an
-// ID of its own, a window of them at a time; the answers are taken as they come, each matched to
-// its question by ID and then checked as askRecords() checks it. The whole ends within `seconds`
-// (for each of the server's addresses, where its name has several). Without a key, the questions
-// go over TCP one after another, each within `seconds`.
+// askRecords() would give it (askRecords() is this with one question). With `key`, every question
+// goes out signed on one UDP socket, each with an ID of its own, at most 64 waiting at a time; the
+// answers are taken as they come, each matched to its question by ID and then checked as
+// askRecords() checks it; a question whose answer is late (half a second, or a quarter of
+// `seconds`) is sent again once; a truncated answer is asked again over TCP. The whole ends within
+// `seconds` (for each of the server's addresses, where its name has several). Without a key, the
+// questions go over TCP one after another, each within `seconds`.
 QList<RecordsAnswer> askManyRecords(const DnsServerAddress& server,
                                     const QList<RecordsQuestion>& questions, int seconds,
                                     const std::optional<TsigKey>& key = std::nullopt);
