@@ -1,6 +1,9 @@
 #include "dns/dnsexchange.h"
 #include "dns/ldnshandles.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -11,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace quendle::dns {
 
@@ -272,16 +276,59 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
-// A question as it went out, and what its answer must be.
+// A question as it goes out, and what its answer must be.
 struct Question
 {
-    const ldns_pkt* packet = nullptr;
+    Packet packet;
     QByteArray wire;
     const TsigKey* key = nullptr; // null: not signed
     QByteArray keyName;           // as ldns takes them
     QByteArray secret;
     const ldns_rdf* mac = nullptr; // the question's signature, which the answer's covers
 };
+
+// The question about `name`'s records of `type`, with a random ID, signed with `key` when there
+// is one; nullopt with `error` when it cannot be made.
+std::optional<Question> makeQuestion(const QString& name, ldns_rr_type type,
+                                     const std::optional<TsigKey>& key, QString& error)
+{
+    Question question;
+    // No recursion wanted: only the server's own data counts.
+    question.packet.reset(ldns_pkt_query_new(dname(name), type, LDNS_RR_CLASS_IN, 0));
+    ldns_pkt_set_random_id(question.packet.get());
+    if (key) {
+        question.key = &*key;
+        question.keyName =
+            (key->name.endsWith(QLatin1Char('.')) ? key->name : key->name + QLatin1Char('.'))
+                .toLatin1();
+        question.secret = key->secret.toLatin1();
+        const QByteArray algorithm = tsigAlgorithmName(key->algorithm).toLatin1() + '.';
+        const ldns_status signing =
+            ldns_pkt_tsig_sign(question.packet.get(), question.keyName.constData(),
+                               question.secret.constData(), 300, algorithm.constData(), nullptr);
+        if (signing != LDNS_STATUS_OK) {
+            error = QStringLiteral("cannot sign the question with key %1: %2")
+                        .arg(key->name, QString::fromLatin1(ldns_get_errorstr_by_id(signing)));
+            return std::nullopt;
+        }
+        question.mac = ldns_rr_rdf(ldns_pkt_tsig(question.packet.get()), 3);
+    }
+    uint8_t* wire = nullptr;
+    size_t size = 0;
+    if (ldns_pkt2wire(&wire, question.packet.get(), &size) != LDNS_STATUS_OK) {
+        std::free(wire);
+        error = QStringLiteral("cannot make the question about %1").arg(name);
+        return std::nullopt;
+    }
+    question.wire = QByteArray(reinterpret_cast<const char*>(wire), static_cast<qsizetype>(size));
+    std::free(wire);
+    return question;
+}
+
+uint16_t questionId(const Question& question)
+{
+    return ldns_pkt_id(question.packet.get());
+}
 
 QString questionRefusal(uint16_t tsig, const TsigKey& key)
 {
@@ -303,8 +350,8 @@ QString questionRefusal(uint16_t tsig, const TsigKey& key)
 }
 
 // Why `wire` is not the answer to `question` (it is then dropped), or nothing when it is; the
-// answer is then in `reply`.
-std::optional<QString> notTheAnswer(const Question& question, const QByteArray& wire, Packet& reply)
+// answer is then in `reply`. `question` is null when no question asked has the datagram's ID.
+std::optional<QString> notTheAnswer(const Question* question, const QByteArray& wire, Packet& reply)
 {
     ldns_pkt* parsed = nullptr;
     const auto* bytes = reinterpret_cast<const uint8_t*>(wire.constData());
@@ -313,7 +360,9 @@ std::optional<QString> notTheAnswer(const Question& question, const QByteArray& 
         return QStringLiteral("bytes that are no DNS message");
     }
     reply.reset(parsed);
-    const ldns_rr_list* asked = ldns_pkt_question(question.packet);
+    if (!question)
+        return QStringLiteral("an answer to another question");
+    const ldns_rr_list* asked = ldns_pkt_question(question->packet.get());
     const ldns_rr_list* answered = ldns_pkt_question(parsed);
     const bool sameQuestion = ldns_rr_list_rr_count(answered) == 1 &&
                               ldns_dname_compare(ldns_rr_owner(ldns_rr_list_rr(answered, 0)),
@@ -322,22 +371,21 @@ std::optional<QString> notTheAnswer(const Question& question, const QByteArray& 
                                   ldns_rr_get_type(ldns_rr_list_rr(asked, 0)) &&
                               ldns_rr_get_class(ldns_rr_list_rr(answered, 0)) ==
                                   ldns_rr_get_class(ldns_rr_list_rr(asked, 0));
-    if (!ldns_pkt_qr(parsed) || ldns_pkt_id(parsed) != ldns_pkt_id(question.packet) ||
-        !sameQuestion)
+    if (!ldns_pkt_qr(parsed) || ldns_pkt_id(parsed) != questionId(*question) || !sameQuestion)
         return QStringLiteral("an answer to another question");
-    if (!question.key)
+    if (!question->key)
         return std::nullopt;
     if (ldns_pkt_tsig_verify(parsed, bytes, static_cast<size_t>(wire.size()),
-                             question.keyName.constData(), question.secret.constData(),
-                             question.mac))
+                             question->keyName.constData(), question->secret.constData(),
+                             question->mac))
         return std::nullopt;
     if (!ldns_pkt_tsig(parsed) && ldns_pkt_get_rcode(parsed) != LDNS_RCODE_NOERROR)
         return QStringLiteral("an unsigned answer saying %1")
             .arg(rcodeName(ldns_pkt_get_rcode(parsed)));
     if (const uint16_t tsig = tsigError(parsed))
         return QStringLiteral("an unsigned answer saying %1")
-            .arg(questionRefusal(tsig, *question.key));
-    return QStringLiteral("an answer without a valid signature of key %1").arg(question.key->name);
+            .arg(questionRefusal(tsig, *question->key));
+    return QStringLiteral("an answer without a valid signature of key %1").arg(question->key->name);
 }
 
 // What came back from one address, or why nothing that counts did.
@@ -347,44 +395,6 @@ struct Heard
     QString error;   // why there is no reply, when it is not the wait running out
     QString dropped; // what last arrived and was dropped
 };
-
-// Over UDP, on a socket connected to `peer`: the kernel passes on only datagrams from its address
-// and port. Whatever else arrives there is dropped, and the wait goes on until `deadline`.
-Heard askOverUdp(const Question& question, const Peer& peer, Clock::time_point deadline)
-{
-    Heard heard;
-    const Socket socket(
-        ::socket(peer.address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (socket.fd() < 0 ||
-        ::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&peer.address), peer.size) != 0 ||
-        ::send(socket.fd(), question.wire.constData(), static_cast<size_t>(question.wire.size()),
-               0) != question.wire.size()) {
-        heard.error = systemError(errno);
-        return heard;
-    }
-    QByteArray buffer(65535, Qt::Uninitialized);
-    while (waitFor(socket.fd(), POLLIN, deadline)) {
-        const ssize_t got =
-            ::recv(socket.fd(), buffer.data(), static_cast<size_t>(buffer.size()), 0);
-        if (got < 0) {
-            // A refusal is an ICMP message, which anyone can send: it ends nothing either.
-            if (errno == ECONNREFUSED)
-                heard.dropped = QStringLiteral("a report that the port is closed");
-            else if (errno != EAGAIN && errno != EINTR) {
-                heard.error = systemError(errno);
-                return heard;
-            }
-            continue;
-        }
-        if (const auto why = notTheAnswer(question, buffer.first(got), heard.reply)) {
-            heard.dropped = *why;
-            heard.reply.reset();
-            continue;
-        }
-        return heard;
-    }
-    return heard;
-}
 
 // Reads exactly `size` bytes before `deadline`; false with `error` empty when the wait ran out.
 bool readExactly(int fd, char* into, qsizetype size, Clock::time_point deadline, QString& error)
@@ -455,7 +465,7 @@ Heard askOverTcp(const Question& question, const Peer& peer, Clock::time_point d
         QByteArray wire((prefix[0] << 8) | prefix[1], Qt::Uninitialized);
         if (!readExactly(socket.fd(), wire.data(), wire.size(), deadline, heard.error))
             return heard;
-        if (const auto why = notTheAnswer(question, wire, heard.reply)) {
+        if (const auto why = notTheAnswer(&question, wire, heard.reply)) {
             heard.dropped = *why;
             heard.reply.reset();
             continue;
@@ -464,90 +474,182 @@ Heard askOverTcp(const Question& question, const Peer& peer, Clock::time_point d
     }
 }
 
-// Asks each of the server's addresses in turn, each within `seconds`, until one answers.
-Exchanged askServer(const QStringList& addresses, const Question& question,
-                    const DnsServerAddress& server, int seconds)
+// Over UDP, every question on one socket connected to `peer`: the kernel passes on only datagrams
+// from its address and port. At most kWindow questions are in flight at once, so that the
+// server's socket buffer is not overrun; a question whose answer is `late` is sent again once,
+// and leaves the window when late again (its answer is still taken until `deadline`). A datagram
+// is matched to its question by ID and must then be its answer (notTheAnswer()); whatever else
+// arrives is dropped. A truncated answer is asked again over TCP. Ends when every question has
+// its answer or an error, at the latest at `deadline`.
+std::vector<Heard> askOverUdp(const QList<const Question*>& questions, const Peer& peer,
+                              Clock::time_point deadline, Clock::duration late)
 {
-    Exchanged result;
-    const QString over = question.key ? QString() : QStringLiteral(" over TCP");
-    for (const QString& address : addresses) {
-        const Peer peer = peerAt(address, server.port);
-        if (peer.size == 0)
-            continue;
-        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
-        Heard heard = question.key ? askOverUdp(question, peer, deadline)
-                                   : askOverTcp(question, peer, deadline);
-        // A truncated answer is asked again over TCP, within what is left of the bound.
-        if (heard.reply && ldns_pkt_tc(heard.reply.get()))
-            heard = askOverTcp(question, peer, deadline);
-        if (heard.reply) {
-            result.reply = std::move(heard.reply);
-            result.status = LDNS_STATUS_OK;
-            result.error.clear();
-            return result;
-        }
-        if (!heard.error.isEmpty())
-            result.error =
-                QStringLiteral("cannot ask %1%2: %3").arg(shownServer(server), over, heard.error);
-        else
-            result.error =
-                (question.key ? QStringLiteral("no answer from %1 signed with key %2 within %3 "
-                                               "seconds")
-                                    .arg(shownServer(server), question.key->name)
-                              : QStringLiteral("no answer from %1 over TCP within %2 seconds")
-                                    .arg(shownServer(server)))
-                    .arg(seconds);
-        if (!heard.dropped.isEmpty())
-            result.error += QStringLiteral("; dropped: ") + heard.dropped;
+    constexpr qsizetype kWindow = 64;
+    std::vector<Heard> heard(static_cast<size_t>(questions.size()));
+    const Socket socket(
+        ::socket(peer.address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (socket.fd() < 0 ||
+        ::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&peer.address), peer.size) != 0) {
+        const QString error = systemError(errno);
+        for (Heard& each : heard)
+            each.error = error;
+        return heard;
     }
-    return result;
+    QHash<uint16_t, qsizetype> byId;
+    for (qsizetype i = 0; i < questions.size(); ++i)
+        byId.insert(questionId(*questions[i]), i);
+    // A refusal is an ICMP message, which anyone can send: it ends nothing either.
+    const QString portClosed = QStringLiteral("a report that the port is closed");
+    QString droppedByAll; // what last arrived for no open question
+    QList<int> times(questions.size());
+    QList<Clock::time_point> sentAt(questions.size());
+    const auto send = [&](qsizetype i) {
+        const QByteArray& wire = questions[i]->wire;
+        const auto sendOnce = [&] {
+            return ::send(socket.fd(), wire.constData(), static_cast<size_t>(wire.size()), 0);
+        };
+        // A connected socket reports the refusal of an earlier datagram on the next send.
+        ssize_t sent = sendOnce();
+        if (sent < 0 && errno == ECONNREFUSED) {
+            droppedByAll = portClosed;
+            sent = sendOnce();
+        }
+        // A datagram the socket's buffer has no room for is as good as lost: it goes again.
+        if (sent < 0 && errno != EAGAIN && errno != ECONNREFUSED)
+            heard[i].error = systemError(errno);
+        ++times[i];
+        sentAt[i] = Clock::now();
+    };
+    const auto settled = [](const Heard& each) { return each.reply || !each.error.isEmpty(); };
+
+    QList<qsizetype> inFlight;
+    qsizetype next = 0;
+    QByteArray buffer(65535, Qt::Uninitialized);
+    while (!std::all_of(heard.cbegin(), heard.cend(), settled)) {
+        const Clock::time_point now = Clock::now();
+        for (auto each = inFlight.begin(); each != inFlight.end();) {
+            const bool isLate = now >= sentAt[*each] + late;
+            if (settled(heard[*each]) || (isLate && times[*each] > 1)) {
+                each = inFlight.erase(each);
+                continue;
+            }
+            if (isLate)
+                send(*each);
+            ++each;
+        }
+        while (inFlight.size() < kWindow && next < questions.size()) {
+            send(next);
+            inFlight << next++;
+        }
+        Clock::time_point wake = deadline;
+        for (const qsizetype i : inFlight)
+            wake = std::min(wake, sentAt[i] + late);
+        if (!waitFor(socket.fd(), POLLIN, wake)) {
+            if (Clock::now() >= deadline)
+                break;
+            continue;
+        }
+        const ssize_t got =
+            ::recv(socket.fd(), buffer.data(), static_cast<size_t>(buffer.size()), 0);
+        if (got < 0) {
+            if (errno == ECONNREFUSED)
+                droppedByAll = portClosed;
+            else if (errno != EAGAIN && errno != EINTR)
+                break; // each question still open reports that no answer came
+            continue;
+        }
+        const QByteArray wire = buffer.first(got);
+        const auto byte = [&](qsizetype at) { return static_cast<uint8_t>(wire[at]); };
+        const qsizetype i =
+            got < 2 ? -1 : byId.value(static_cast<uint16_t>((byte(0) << 8) | byte(1)), -1);
+        if (i < 0 || settled(heard[i])) {
+            Packet ignored;
+            droppedByAll = notTheAnswer(nullptr, wire, ignored).value_or(QString());
+            continue;
+        }
+        if (const auto why = notTheAnswer(questions[i], wire, heard[i].reply)) {
+            heard[i].dropped = *why;
+            heard[i].reply.reset();
+        } else if (ldns_pkt_tc(heard[i].reply.get())) {
+            heard[i] = askOverTcp(*questions[i], peer, deadline);
+        }
+    }
+    for (Heard& each : heard)
+        if (!each.reply && each.dropped.isEmpty())
+            each.dropped = droppedByAll;
+    return heard;
 }
 
-RecordsAnswer ask(const DnsServerAddress& server, const QString& name, ldns_rr_type type,
-                  int seconds, const std::optional<TsigKey>& key)
+// Why nothing came back that counts, for people.
+QString unheard(const Heard& heard, const Question& question, const DnsServerAddress& server,
+                int seconds)
+{
+    if (!heard.error.isEmpty())
+        return QStringLiteral("cannot ask %1%2: %3")
+            .arg(shownServer(server), question.key ? QString() : QStringLiteral(" over TCP"),
+                 heard.error);
+    QString error = (question.key ? QStringLiteral("no answer from %1 signed with key %2 within %3 "
+                                                   "seconds")
+                                        .arg(shownServer(server), question.key->name)
+                                  : QStringLiteral("no answer from %1 over TCP within %2 seconds")
+                                        .arg(shownServer(server)))
+                        .arg(seconds);
+    if (!heard.dropped.isEmpty())
+        error += QStringLiteral("; dropped: ") + heard.dropped;
+    return error;
+}
+
+// Asks each of the server's addresses in turn, each within `seconds`, the questions no address
+// before answered: signed ones together over UDP, the others one by one over TCP.
+std::vector<Exchanged> askServer(const QStringList& addresses,
+                                 const QList<const Question*>& questions,
+                                 const DnsServerAddress& server, int seconds)
+{
+    std::vector<Exchanged> results(static_cast<size_t>(questions.size()));
+    QList<qsizetype> open;
+    for (qsizetype i = 0; i < questions.size(); ++i)
+        open << i;
+    // A late answer is asked again in good time, and once only.
+    const auto late = std::min<Clock::duration>(std::chrono::milliseconds(500),
+                                                std::chrono::seconds(seconds) / 4);
+    for (const QString& address : addresses) {
+        const Peer peer = peerAt(address, server.port);
+        if (peer.size == 0 || open.isEmpty())
+            continue;
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+        QList<const Question*> asking;
+        for (const qsizetype i : open)
+            asking << questions[i];
+        std::vector<Heard> heard;
+        if (questions.first()->key) {
+            heard = askOverUdp(asking, peer, deadline, late);
+        } else {
+            for (const Question* question : asking)
+                heard.push_back(
+                    askOverTcp(*question, peer, Clock::now() + std::chrono::seconds(seconds)));
+        }
+        QList<qsizetype> stillOpen;
+        for (qsizetype j = 0; j < open.size(); ++j) {
+            Exchanged& result = results[open[j]];
+            if (heard[j].reply) {
+                result.reply = std::move(heard[j].reply);
+                result.status = LDNS_STATUS_OK;
+                result.error.clear();
+            } else {
+                result.error = unheard(heard[j], *asking[j], server, seconds);
+                stillOpen << open[j];
+            }
+        }
+        open = stillOpen;
+    }
+    return results;
+}
+
+// What an authoritative answer says `name` holds; the answer of another server fails.
+RecordsAnswer readAnswer(const ldns_pkt* reply, const DnsServerAddress& server, const QString& name,
+                         ldns_rr_type type)
 {
     RecordsAnswer result;
-    const QStringList addresses = serverAddresses(server.host, result.error);
-    if (addresses.isEmpty())
-        return result;
-    // No recursion wanted: only the server's own data counts.
-    const Packet query(ldns_pkt_query_new(dname(name), type, LDNS_RR_CLASS_IN, 0));
-    ldns_pkt_set_random_id(query.get());
-    Question question;
-    question.packet = query.get();
-    if (key) {
-        question.key = &*key;
-        question.keyName =
-            (key->name.endsWith(QLatin1Char('.')) ? key->name : key->name + QLatin1Char('.'))
-                .toLatin1();
-        question.secret = key->secret.toLatin1();
-        const QByteArray algorithm = tsigAlgorithmName(key->algorithm).toLatin1() + '.';
-        const ldns_status signing =
-            ldns_pkt_tsig_sign(query.get(), question.keyName.constData(),
-                               question.secret.constData(), 300, algorithm.constData(), nullptr);
-        if (signing != LDNS_STATUS_OK) {
-            result.error =
-                QStringLiteral("cannot sign the question with key %1: %2")
-                    .arg(key->name, QString::fromLatin1(ldns_get_errorstr_by_id(signing)));
-            return result;
-        }
-        question.mac = ldns_rr_rdf(ldns_pkt_tsig(query.get()), 3);
-    }
-    uint8_t* wire = nullptr;
-    size_t size = 0;
-    if (ldns_pkt2wire(&wire, query.get(), &size) != LDNS_STATUS_OK) {
-        std::free(wire);
-        result.error = QStringLiteral("cannot make the question about %1").arg(name);
-        return result;
-    }
-    question.wire = QByteArray(reinterpret_cast<const char*>(wire), static_cast<qsizetype>(size));
-    std::free(wire);
-    const Exchanged answer = askServer(addresses, question, server, seconds);
-    if (!answer.reply) {
-        result.error = answer.error;
-        return result;
-    }
-    const ldns_pkt* reply = answer.reply.get();
     const ldns_pkt_rcode rcode = ldns_pkt_get_rcode(reply);
     if (rcode != LDNS_RCODE_NOERROR && rcode != LDNS_RCODE_NXDOMAIN) {
         result.error = QStringLiteral("%1 answered %2 for %3")
@@ -589,24 +691,85 @@ RecordsAnswer ask(const DnsServerAddress& server, const QString& name, ldns_rr_t
     return result;
 }
 
+// Asks `server` each question, as askManyRecords() says.
+QList<RecordsAnswer> ask(const DnsServerAddress& server,
+                         const QList<std::pair<QString, ldns_rr_type>>& asked, int seconds,
+                         const std::optional<TsigKey>& key)
+{
+    QList<RecordsAnswer> results(asked.size());
+    if (asked.isEmpty())
+        return results;
+    QString error;
+    const QStringList addresses = serverAddresses(server.host, error);
+    if (addresses.isEmpty()) {
+        for (RecordsAnswer& result : results)
+            result.error = error;
+        return results;
+    }
+    // Each question its own ID, so that each answer finds its question.
+    std::vector<std::optional<Question>> questions(static_cast<size_t>(asked.size()));
+    QSet<uint16_t> ids;
+    QList<qsizetype> made;
+    QList<const Question*> asking;
+    for (qsizetype i = 0; i < asked.size(); ++i) {
+        std::optional<Question>& question = questions[static_cast<size_t>(i)];
+        do
+            question = makeQuestion(asked[i].first, asked[i].second, key, results[i].error);
+        while (question && ids.contains(questionId(*question)));
+        if (!question)
+            continue;
+        ids.insert(questionId(*question));
+        made << i;
+        asking << &*question;
+    }
+    const std::vector<Exchanged> answers = askServer(addresses, asking, server, seconds);
+    for (qsizetype j = 0; j < made.size(); ++j) {
+        const auto& [name, type] = asked[made[j]];
+        results[made[j]] = answers[j].reply ? readAnswer(answers[j].reply.get(), server, name, type)
+                                            : RecordsAnswer{false, {}, {}, answers[j].error};
+    }
+    return results;
+}
+
 } // namespace
 
 RecordsAnswer askRecords(const DnsServerAddress& server, const QString& name, AddressFamily family,
                          int seconds, const std::optional<TsigKey>& key)
 {
-    return ask(server, name, recordType(family), seconds, key);
+    return askManyRecords(server, {{name, family}}, seconds, key).first();
+}
+
+QList<RecordsAnswer> askManyRecords(const DnsServerAddress& server,
+                                    const QList<RecordsQuestion>& questions, int seconds,
+                                    const std::optional<TsigKey>& key)
+{
+    QList<std::pair<QString, ldns_rr_type>> asked;
+    for (const RecordsQuestion& question : questions)
+        asked.emplace_back(question.name, recordType(question.family));
+    return ask(server, asked, seconds, key);
+}
+
+QList<RecordsAnswer> askZones(const DnsServerAddress& server, const QStringList& names, int seconds,
+                              const std::optional<TsigKey>& key)
+{
+    QList<std::pair<QString, ldns_rr_type>> asked;
+    for (const QString& name : names)
+        asked.emplace_back(name, LDNS_RR_TYPE_SOA);
+    QList<RecordsAnswer> results = ask(server, asked, seconds, key);
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        if (results[i].ok && results[i].zone.isEmpty()) {
+            results[i].ok = false;
+            results[i].error = QStringLiteral("%1 names no zone for %2; set zone")
+                                   .arg(shownServer(server), names[i]);
+        }
+    }
+    return results;
 }
 
 RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds,
                       const std::optional<TsigKey>& key)
 {
-    RecordsAnswer result = ask(server, name, LDNS_RR_TYPE_SOA, seconds, key);
-    if (result.ok && result.zone.isEmpty()) {
-        result.ok = false;
-        result.error =
-            QStringLiteral("%1 names no zone for %2; set zone").arg(shownServer(server), name);
-    }
-    return result;
+    return askZones(server, {name}, seconds, key).first();
 }
 
 UpdateAnswer sendUpdate(const DnsServerAddress& server, const QString& zone,

@@ -29,15 +29,36 @@ struct RecordsAnswer
 // Asks `server` for the A (IPv4) or AAAA (IPv6) records of `name`, without recursion. Only an
 // authoritative answer counts: a server answering from a cache or for another zone fails.
 // Only the answer to this question counts, from the address and port asked: with `key`, the
-// question is signed over UDP and only an answer carrying the key's valid signature is taken;
-// without one it is asked over TCP. Anything else that arrives (another ID or question, bytes
-// that are no DNS message, an answer without the signature) is dropped and the wait goes on, at
-// most `seconds`.
+// question is signed over UDP (and asked again once when its answer is late) and only an answer
+// carrying the key's valid signature is taken; a truncated one is asked again over TCP. Without
+// a key it is asked over TCP. Anything else that arrives (another ID or question, bytes that are
+// no DNS message, an answer without the signature) is dropped and the wait goes on, at most
+// `seconds`.
 RecordsAnswer askRecords(const DnsServerAddress& server, const QString& name, AddressFamily family,
                          int seconds, const std::optional<TsigKey>& key = std::nullopt);
 
-// The zone `name` belongs to, as the SOA in `server`'s answer about it names it; asked as
-// askRecords() asks.
+struct RecordsQuestion
+{
+    QString name;
+    AddressFamily family = AddressFamily::Ipv4;
+};
+
+// askRecords() for many questions at once, one answer per question in order, each as
+// askRecords() would give it (askRecords() is this with one question). With `key`, every question
+// goes out signed on one UDP socket, each with an ID of its own, at most 64 waiting at a time; the
+// answers are taken as they come, each matched to its question by ID and then checked as
+// askRecords() checks it; a question whose answer is late (half a second, or a quarter of
+// `seconds`) is sent again once; a truncated answer is asked again over TCP. The whole ends within
+// `seconds` (for each of the server's addresses, where its name has several). Without a key, the
+// questions go over TCP one after another, each within `seconds`.
+QList<RecordsAnswer> askManyRecords(const DnsServerAddress& server,
+                                    const QList<RecordsQuestion>& questions, int seconds,
+                                    const std::optional<TsigKey>& key = std::nullopt);
+
+// The zone each name belongs to, as the SOA in `server`'s answer about it names it; asked as
+// askManyRecords() asks. askZone() for one name.
+QList<RecordsAnswer> askZones(const DnsServerAddress& server, const QStringList& names, int seconds,
+                              const std::optional<TsigKey>& key = std::nullopt);
 RecordsAnswer askZone(const DnsServerAddress& server, const QString& name, int seconds,
                       const std::optional<TsigKey>& key = std::nullopt);
 

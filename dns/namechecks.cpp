@@ -40,15 +40,40 @@ std::optional<TsigKey> questionKey(const DnsTargetSettings& settings)
 RecordsAnswer askFirst(const Servers& servers, const QString& name, AddressFamily family,
                        int seconds, const std::optional<TsigKey>& key, DnsServerAddress& asked)
 {
-    RecordsAnswer answer;
-    answer.error = servers.error;
+    QList<DnsServerAddress> askedEach;
+    const RecordsAnswer answer =
+        askFirstOfEach(servers, {{name, family}}, seconds, key, askedEach).first();
+    if (!servers.list.isEmpty())
+        asked = askedEach.first();
+    return answer;
+}
+
+QList<RecordsAnswer> askFirstOfEach(const Servers& servers, const QList<RecordsQuestion>& questions,
+                                    int seconds, const std::optional<TsigKey>& key,
+                                    QList<DnsServerAddress>& asked)
+{
+    QList<RecordsAnswer> answers(questions.size(), RecordsAnswer{false, {}, {}, servers.error});
+    asked.resize(questions.size());
+    QList<qsizetype> open;
+    for (qsizetype i = 0; i < questions.size(); ++i)
+        open << i;
     for (const DnsServerAddress& server : servers.list) {
-        answer = askRecords(server, name, family, seconds, key);
-        asked = server;
-        if (answer.ok)
+        QList<RecordsQuestion> asking;
+        for (const qsizetype i : open)
+            asking << questions[i];
+        const QList<RecordsAnswer> answered = askManyRecords(server, asking, seconds, key);
+        QList<qsizetype> stillOpen;
+        for (qsizetype j = 0; j < open.size(); ++j) {
+            answers[open[j]] = answered[j];
+            asked[open[j]] = server;
+            if (!answered[j].ok)
+                stillOpen << open[j];
+        }
+        open = stillOpen;
+        if (open.isEmpty())
             break;
     }
-    return answer;
+    return answers;
 }
 
 std::optional<DnsOutcome> outcomeBeforeUpdate(const QString& name, const QString& address,

@@ -35,6 +35,12 @@ std::optional<TsigKey> questionKey(const DnsTargetSettings& settings);
 RecordsAnswer askFirst(const Servers& servers, const QString& name, AddressFamily family,
                        int seconds, const std::optional<TsigKey>& key, DnsServerAddress& asked);
 
+// askFirst() for many questions at once: the servers are asked in turn what none before answered.
+// One answer per question, in order; `asked` gets the server of each.
+QList<RecordsAnswer> askFirstOfEach(const Servers& servers, const QList<RecordsQuestion>& questions,
+                                    int seconds, const std::optional<TsigKey>& key,
+                                    QList<DnsServerAddress>& asked);
+
 // What the name's records before an update mean when it should hold `address`: AlreadyCurrent,
 // or Failed when an update is needed but `maySend` is false; nullopt when the update is to go
 // out. `where` is the server that answered.

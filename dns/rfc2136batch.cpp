@@ -59,44 +59,68 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
         return finished();
     }
 
-    // What each name holds, and which must change.
-    QList<Pending> pending;
+    // The zones of names that have none set and none found before, asked together.
+    const std::optional<TsigKey> key = questionKey(shared);
+    QList<qsizetype> valid;
+    QStringList zoneless;
     for (qsizetype i = 0; i < wanted.size(); ++i) {
         const WantedRecord& record = wanted[i];
-        const QString& name = record.settings.dnsName;
         if (!canonicalAddress(record.address, record.family)) {
             outcomes[i] = failedOutcome(QStringLiteral("\"%1\" is not an %2 address")
                                             .arg(record.address, familyName(record.family)));
             continue;
         }
-        QString zone = record.settings.zone.isEmpty() ? m_zones.value(name) : record.settings.zone;
-        if (zone.isEmpty()) {
-            const RecordsAnswer found =
-                askZone(servers.list.first(), name, seconds, questionKey(shared));
-            if (!found.ok) {
-                outcomes[i] = failedOutcome(
-                    QStringLiteral("cannot find the zone of %1: %2").arg(name, found.error));
-                continue;
-            }
-            zone = m_zones[name] = found.zone;
+        valid << i;
+        const QString& name = record.settings.dnsName;
+        if (record.settings.zone.isEmpty() && !m_zones.contains(name) && !zoneless.contains(name))
+            zoneless << name;
+    }
+    QHash<QString, QString> zoneErrors;
+    const QList<RecordsAnswer> zones = askZones(servers.list.first(), zoneless, seconds, key);
+    for (qsizetype j = 0; j < zoneless.size(); ++j) {
+        if (zones[j].ok)
+            m_zones[zoneless[j]] = zones[j].zone;
+        else
+            zoneErrors[zoneless[j]] = zones[j].error;
+    }
+
+    // What each name holds, asked together, and which must change.
+    QList<qsizetype> asking;
+    QList<RecordsQuestion> questions;
+    for (const qsizetype i : valid) {
+        const QString& name = wanted[i].settings.dnsName;
+        if (const auto error = zoneErrors.constFind(name); error != zoneErrors.cend()) {
+            outcomes[i] =
+                failedOutcome(QStringLiteral("cannot find the zone of %1: %2").arg(name, *error));
+            continue;
         }
-        Pending change{i, zone, {}, {}};
-        change.before =
-            askFirst(servers, name, record.family, seconds, questionKey(shared), change.server);
-        if (!change.before.ok) {
+        asking << i;
+        questions << RecordsQuestion{name, wanted[i].family};
+    }
+    QList<DnsServerAddress> asked;
+    const QList<RecordsAnswer> before = askFirstOfEach(servers, questions, seconds, key, asked);
+    QList<Pending> pending;
+    for (qsizetype j = 0; j < asking.size(); ++j) {
+        const qsizetype i = asking[j];
+        const WantedRecord& record = wanted[i];
+        const QString& name = record.settings.dnsName;
+        if (!before[j].ok) {
             outcomes[i] = failedOutcome(
-                QStringLiteral("cannot ask what %1 holds: %2").arg(name, change.before.error));
+                QStringLiteral("cannot ask what %1 holds: %2").arg(name, before[j].error));
             continue;
         }
         if (const auto settled = outcomeBeforeUpdate(name, record.address, record.maySend,
-                                                     change.before, shownServer(change.server)))
+                                                     before[j], shownServer(asked[j])))
             outcomes[i] = *settled;
         else
-            pending << change;
+            pending << Pending{
+                i, record.settings.zone.isEmpty() ? m_zones.value(name) : record.settings.zone,
+                asked[j], before[j]};
     }
 
-    // One UPDATE per zone and server; nearly always one in all.
-    const TsigKey key{shared.keyName, shared.keyAlgorithm, shared.keySecret};
+    // One UPDATE per zone and server; nearly always one in all. The changed names are then asked
+    // again together.
+    const TsigKey updateKey{shared.keyName, shared.keyAlgorithm, shared.keySecret};
     while (!pending.isEmpty()) {
         const QString zone = pending.first().zone;
         const DnsServerAddress server = pending.first().server;
@@ -114,23 +138,26 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
             message << *each;
             each = pending.erase(each);
         }
-        const UpdateAnswer update = sendUpdate(server, zone, changes, key, seconds);
-        const QString where = shownServer(server);
+        const UpdateAnswer update = sendUpdate(server, zone, changes, updateKey, seconds);
+        QList<RecordsQuestion> again;
         for (qsizetype j = 0; j < message.size(); ++j) {
-            const WantedRecord& record = wanted[message[j].index];
             DnsOutcome& outcome = outcomes[message[j].index];
             outcome =
                 failedOutcome(update.ok ? QString() : update.reasons.value(j), update.details);
             outcome.sent = update.sent;
-            if (!update.ok) {
+            if (!update.ok)
                 outcome.held = message[j].before.addresses;
-                continue;
-            }
+            else
+                again << RecordsQuestion{changes[j].name, changes[j].family};
+        }
+        if (!update.ok)
+            continue;
+        const QList<RecordsAnswer> after = askManyRecords(server, again, seconds, key);
+        for (qsizetype j = 0; j < message.size(); ++j) {
+            DnsOutcome& outcome = outcomes[message[j].index];
             outcome.status = DnsOutcome::Status::Published;
-            const QString& name = record.settings.dnsName;
-            checkAfterUpdate(outcome, name, record.family, record.address,
-                             askRecords(server, name, record.family, seconds, questionKey(shared)),
-                             where);
+            checkAfterUpdate(outcome, changes[j].name, changes[j].family, changes[j].address,
+                             after[j], shownServer(server));
         }
     }
     return finished();

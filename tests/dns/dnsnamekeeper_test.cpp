@@ -186,6 +186,47 @@ TEST_F(Rfc2136Test, NamesOfOneZoneServerAndKeyGoInOneUpdate)
     EXPECT_EQ(knot.records("b.example.test", "AAAA"), QStringList{"2001:db8::b"});
 }
 
+// 300 names, a tenth current and a tenth holding another address: the questions before and after
+// go out together, and every change in one UPDATE.
+TEST_F(Rfc2136Test, ThreeHundredNamesGoInOneUpdate)
+{
+    QList<WantedRecord> batch;
+    QStringList questions, expected;
+    QString held;
+    for (int i = 0; i < 300; ++i) {
+        DnsTargetSettings target = settings();
+        target.dnsName = QStringLiteral("n%1.example.test").arg(i);
+        const AddressFamily family = i % 3 ? AddressFamily::Ipv4 : AddressFamily::Ipv6;
+        const QString type = recordTypeName(family);
+        const QString address = family == AddressFamily::Ipv4
+                                    ? QStringLiteral("198.51.%1.%2").arg(100 + i / 200).arg(i % 200)
+                                    : QStringLiteral("2001:db8::%1").arg(i + 1, 0, 16);
+        const QString record = target.dnsName + ". 60 IN " + type + ' ';
+        if (i % 10 == 0)
+            held += "add " + record + address + "\n";
+        else if (i % 10 == 1)
+            held += "add " + record +
+                    (family == AddressFamily::Ipv4 ? "192.0.2.9" : "2001:db8::9") + "\n";
+        batch << WantedRecord{target, family, address, true};
+        questions << target.dnsName + ' ' + type;
+        expected << record + address;
+    }
+    ASSERT_EQ(knot.update(held), "");
+    const QString serial = knot.serial();
+    const QList<DnsOutcome> done = Rfc2136Batch({5}).publish(batch);
+    ASSERT_EQ(done.size(), 300);
+    for (int i = 0; i < 300; ++i) {
+        EXPECT_EQ(done[i].status,
+                  i % 10 ? DnsOutcome::Status::Published : DnsOutcome::Status::AlreadyCurrent)
+            << done[i].reason.toStdString();
+        EXPECT_EQ(done[i].sent, i % 10 != 0);
+        EXPECT_EQ(done[i].held, QStringList{batch[i].address});
+    }
+    EXPECT_EQ(knot.serial().toLongLong(), serial.toLongLong() + 1);
+    expected.sort();
+    EXPECT_EQ(knot.answers(questions).join('\n').toStdString(), expected.join('\n').toStdString());
+}
+
 // A server of the test's own between the publisher and Knot answers each question first with
 // forgeries: from another port, with another ID, bytes that are no DNS message, and an unsigned
 // answer that the name already holds the address. None is believed.
@@ -220,6 +261,29 @@ TEST_F(SpoofedTest, OnlyTheSignedAnswerIsTaken)
     EXPECT_EQ(outcome.status, DnsOutcome::Status::Published) << outcome.reason.toStdString();
     EXPECT_TRUE(outcome.sent);
     EXPECT_EQ(knot.records(kName, "A"), QStringList{"203.0.113.7"});
+}
+
+// Questions asked together are each answered with forgeries saying the name already holds the
+// wanted address: none is believed, and every name is updated.
+TEST_F(SpoofedTest, ForgeriesToQuestionsAskedTogetherAreNotBelieved)
+{
+    const QString server = startSpoofer("relay");
+    ASSERT_FALSE(server.isEmpty());
+    QList<WantedRecord> batch;
+    for (const char* name : {"home", "a", "b", "c"}) {
+        DnsTargetSettings target = settings();
+        target.dnsName = QString::fromLatin1(name) + ".example.test";
+        target.server = server;
+        batch << WantedRecord{target, AddressFamily::Ipv4, "203.0.113.7", true};
+    }
+    const QString serial = knot.serial();
+    for (const DnsOutcome& outcome : Rfc2136Batch({5}).publish(batch)) {
+        EXPECT_EQ(outcome.status, DnsOutcome::Status::Published) << outcome.reason.toStdString();
+        EXPECT_TRUE(outcome.sent);
+    }
+    EXPECT_EQ(knot.serial().toLongLong(), serial.toLongLong() + 1);
+    for (const WantedRecord& record : batch)
+        EXPECT_EQ(knot.records(record.settings.dnsName, "A"), QStringList{"203.0.113.7"});
 }
 
 TEST_F(SpoofedTest, ForgeriesAloneAreAWaitThatRunsOut)

@@ -129,6 +129,24 @@ QStringList TestKnot::records(const QString& name, const QString& type) const
     return lines;
 }
 
+QStringList TestKnot::answers(const QStringList& questions) const
+{
+    QStringList arguments{
+        QStringLiteral("@127.0.0.1"), QStringLiteral("-p"),      QString::number(m_port),
+        QStringLiteral("+norecurse"), QStringLiteral("+tcp"),    QStringLiteral("+timeout=2"),
+        QStringLiteral("+noall"),     QStringLiteral("+answer"), QStringLiteral("+nocrypto")};
+    for (const QString& question : questions)
+        arguments << question.split(QLatin1Char(' '));
+    QString error;
+    const QByteArray out = runProgram(QStringLiteral("kdig"), arguments, &error);
+    QStringList lines;
+    for (const QString& line :
+         QString::fromLatin1(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines << line.simplified();
+    lines.sort();
+    return lines;
+}
+
 QString TestKnot::serial() const
 {
     const QStringList soa = records(QStringLiteral("example.test"), QStringLiteral("SOA"));

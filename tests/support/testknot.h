@@ -26,6 +26,9 @@ public:
     // What the zone holds now, as kdig asks it (sorted), and the zone's SOA serial.
     QStringList records(const QString& name, const QString& type) const;
     QString serial() const;
+    // The answer records of many questions ("name TYPE") in one kdig, sorted, each on one line
+    // with single spaces ("name. TTL IN TYPE data").
+    QStringList answers(const QStringList& questions) const;
     // Sends `commands` (knsupdate's language, without "server" and "send") signed with the key.
     QString update(const QString& commands) const;
 
