@@ -69,7 +69,7 @@ TEST_F(OnceTest, OnceAndOfflinePublishTheWindowsPagesByteForByte)
     EXPECT_EQ(readWholeFile(pagePath()), offlinePage("me@example.org"));
     EXPECT_EQ(server.loginCount(), 2);
     // The server counts a QUIT once it has answered it, maybe after the program ended.
-    EXPECT_TRUE(waitFor([&] { return server.quitCount() == 2; }, 2000)) << "each run logs out";
+    EXPECT_TRUE(waitFor([&] { return server.quitCount() == 2; }, 10000)) << "each run logs out";
 }
 
 TEST_F(OnceTest, AnIpv6AddressIsLinkedInBrackets)

@@ -326,8 +326,13 @@ TEST_F(RouterTest, ForwardedPortsOutliveARouterRestartARefusalIsReportedAndStopR
     // them again before they could be listed here, so the log tells.
     ASSERT_TRUE(router->restart(true)) << router->daemonLog().toStdString();
     EXPECT_TRUE(routerHasMapped()) << watchLog().toStdString();
-    EXPECT_TRUE(watchLog().contains("router: port 8443: the router had forgotten the mapping: "
-                                    "made again"))
+    // The mapping is on the router a moment before its line reaches the log.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return watchLog().contains("router: port 8443: the router had forgotten the mapping: "
+                                       "made again");
+        },
+        5000))
         << watchLog().toStdString();
     // Still reported once: the same refusal at every check is no news.
     EXPECT_EQ(watchLog().count("router: port 80: not forwarded"), 1) << watchLog().toStdString();
