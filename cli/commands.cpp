@@ -22,6 +22,7 @@
 
 #include <cstdio>
 
+#include <malloc.h>
 #include <unistd.h>
 
 namespace quendle::cli {
@@ -35,6 +36,10 @@ public:
     void add(EngineEvents* listener) { m_listeners.push_back(listener); }
     void report(const EngineEvent& event) override
     {
+        // A round over many targets leaves the heap full of freed answers and messages: the
+        // pages go back before anyone hears of the round, since the program idles after it.
+        if (std::holds_alternative<events::RoundEnded>(event))
+            ::malloc_trim(0);
         for (EngineEvents* listener : m_listeners)
             listener->report(event);
     }

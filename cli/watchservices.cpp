@@ -77,9 +77,23 @@ void WatchServices::report(const EngineEvent& event)
         systemd::watchdog();
         return;
     }
-    takeSnapshot();
     std::visit([this](const auto& particular) { take(particular); }, event);
-    writeState();
+    // A burst of events (a round of many targets) is written once, when the loop is free again;
+    // the way out at once, since the program ends after it.
+    if (std::holds_alternative<events::Stopping>(event) ||
+        std::holds_alternative<events::Stopped>(event)) {
+        takeSnapshot();
+        writeState();
+        return;
+    }
+    if (m_writePending)
+        return;
+    m_writePending = true;
+    m_platform.startTimer(std::chrono::milliseconds(0), [this] {
+        m_writePending = false;
+        takeSnapshot();
+        writeState();
+    });
 }
 
 void WatchServices::takeSnapshot()

@@ -53,7 +53,8 @@ private:
     PublisherState m_state;
     HookRunner m_hooks;
     bool m_ready = false;
-    QString m_stateProblem; // the last one logged
+    QString m_stateProblem;      // the last one logged
+    bool m_writePending = false; // the state file is written when the loop is free again
 };
 
 } // namespace quendle::cli
