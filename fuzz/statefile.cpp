@@ -28,8 +28,9 @@ bool sameState(const PublisherState& a, const PublisherState& b)
         return false;
     for (qsizetype i = 0; i < a.targets.size(); ++i)
         if (a.targets[i].name != b.targets[i].name || a.targets[i].reason != b.targets[i].reason ||
-            a.targets[i].result != b.targets[i].result ||
-            a.targets[i].verification != b.targets[i].verification)
+            a.targets[i].kind != b.targets[i].kind ||
+            a.targets[i].standing != b.targets[i].standing ||
+            !sameTime(a.targets[i].nextTry, b.targets[i].nextTry))
             return false;
     for (qsizetype i = 0; i < a.mappings.size(); ++i)
         if (a.mappings[i].port != b.mappings[i].port || a.mappings[i].note != b.mappings[i].note)

@@ -333,7 +333,9 @@ void PublishEngine::flushBatches()
         if (!stopping() && target->standing.standing != Standing::Held)
             batches[target->session->batchKey()].push_back(target);
     }
-    for (const auto& [key, targets] : batches) {
+    for (const auto& batch : batches) {
+        // A variable of its own, not a structured binding: the jobs below capture it.
+        const std::vector<std::shared_ptr<Target>> targets = batch.second;
         const PublishRequest request{m_settings.page.file, m_published, false, m_platform.now()};
         std::vector<std::shared_ptr<TargetSession>> sessions;
         for (const std::shared_ptr<Target>& target : targets) {
