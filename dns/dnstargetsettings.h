@@ -102,7 +102,6 @@ struct DnsSettingProblem
 {
     QString key;
     QString message;
-    bool missing = false; // the key is required and holds nothing
 };
 
 // What does not fit the protocol in the values of a section, once every key is read (the keys

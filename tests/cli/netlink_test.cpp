@@ -157,15 +157,11 @@ TEST_F(NetlinkTest, LanHostsFollowThePrefixAndTheHistoryOutlivesARestartOfWatch)
                      << space.error().toStdString();
     TestKnot knot(space.launcher());
     ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
-    QFile key(dir.filePath("tsig.key"));
-    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
-    key.write(knot.secret().toLatin1() + "\n");
-    key.close();
-    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QString keyFile = writeSecretFile("tsig.key", knot.secret());
     const auto name = [&](const QByteArray& section, const QByteArray& more) {
         return "[dns " + section + "]\nprotocol = rfc2136\nname = " + section +
                ".example.test\nserver = " + knot.server().toUtf8() +
-               "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n" + more;
+               "\nkey_name = quendle\nkey_file = " + keyFile.toUtf8() + "\n" + more;
     };
     writeConfig("[address]\nsources = interface\ninterface = veth0\nfamily = ipv4, ipv6\n"
                 "check = 3600\n",

@@ -37,14 +37,10 @@ protected:
     // A [dns name] section for home.example.test at `knot`, its key in a file of the test's.
     QByteArray dnsSection(const TestKnot& knot)
     {
-        QFile key(dir.filePath("tsig.key"));
-        EXPECT_TRUE(key.open(QIODevice::WriteOnly));
-        key.write(knot.secret().toLatin1() + "\n");
-        key.close();
-        key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        const QString keyFile = writeSecretFile("tsig.key", knot.secret());
         return "[dns name]\nprotocol = rfc2136\nname = home.example.test\nserver = " +
-               knot.server().toUtf8() +
-               "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n";
+               knot.server().toUtf8() + "\nkey_name = quendle\nkey_file = " + keyFile.toUtf8() +
+               "\n";
     }
 
     TestFtpServer server;

@@ -30,7 +30,8 @@ TEST_F(PublisherFixture, OnceExitsOneWhileThePageVisitorsSeeIsStale)
     writeConfig(address, targetFor("home", ftp.host()) + "url = " + liveUrl + "\n", "");
     const Run verified = run({"once"});
     EXPECT_EQ(verified.exitCode, 0) << verified.err.toStdString();
-    EXPECT_TRUE(verified.err.contains(" page home: verified at " + liveUrl + ": the bytes uploaded\n"))
+    EXPECT_TRUE(
+        verified.err.contains(" page home: verified at " + liveUrl + ": the bytes uploaded\n"))
         << verified.err.toStdString();
 
     writeConfig(address, targetFor("home", ftp.host()) + "url = " + staleUrl + "\n", "");

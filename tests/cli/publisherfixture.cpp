@@ -105,4 +105,14 @@ QByteArray PublisherFixture::remotePage(const TestFtpServer& server, const QStri
     return readWholeFile(server.localPath(path));
 }
 
+QString PublisherFixture::writeSecretFile(const QString& name, const QString& secret) const
+{
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(secret.toUtf8() + "\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    return file.fileName();
+}
+
 } // namespace quendle::testing

@@ -49,6 +49,10 @@ protected:
     // Polls `condition` until it holds or `milliseconds` pass.
     static bool waitFor(const std::function<bool()>& condition, int milliseconds);
 
+    // `secret` on one line in the test's folder, readable by its owner only: a key_file or
+    // password_file. Returns its path.
+    QString writeSecretFile(const QString& name, const QString& secret) const;
+
     // The page on the server, for comparison with the expected bytes.
     static QByteArray remotePage(const TestFtpServer& server,
                                  const QString& path = QStringLiteral("/www/quendle.htm"));

@@ -170,17 +170,13 @@ TEST_F(WatchTest, UnderSystemdItTellsItsStateRunsTheHookAndNotifies)
     // A page and a DNS name of one name: two targets, each counted in its kind.
     TestKnot knot;
     ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
-    QFile key(dir.filePath("tsig.key"));
-    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
-    key.write(knot.secret().toLatin1() + "\n");
-    key.close();
-    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QString keyFile = writeSecretFile("tsig.key", knot.secret());
     writeConfig(fastWebSource() + "[hooks]\non_change = " + hook.toUtf8() +
                     "\n[notify]\nurl = " + notified.url("/quendle").toUtf8() + "\n",
                 targetFor("home", server.host()) +
                     "[dns home]\nprotocol = rfc2136\nname = home.example.test\nserver = " +
                     knot.server().toUtf8() +
-                    "\nkey_name = quendle\nkey_file = " + key.fileName().toUtf8() + "\n");
+                    "\nkey_name = quendle\nkey_file = " + keyFile.toUtf8() + "\n");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("NOTIFY_SOCKET", socketPath);
     environment.insert("WATCHDOG_USEC", "1000000");
@@ -271,15 +267,11 @@ TEST_F(WatchTest, ANameAskedForAFamilyNotPublishedSaysSoOnceAndKeepsItsRecord)
 {
     TestKnot knot;
     ASSERT_TRUE(knot.running()) << knot.startError().toStdString();
-    QFile key(dir.filePath("tsig.key"));
-    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
-    key.write(knot.secret().toLatin1() + "\n");
-    key.close();
-    key.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QString keyFile = writeSecretFile("tsig.key", knot.secret());
     writeConfig(fastWebSource(), "[dns home]\nprotocol = rfc2136\nname = home.example.test\n"
                                  "server = " +
                                      knot.server().toUtf8() + "\nkey_name = quendle\nkey_file = " +
-                                     key.fileName().toUtf8() + "\nfamilies = ipv4, ipv6\n");
+                                     keyFile.toUtf8() + "\nfamilies = ipv4, ipv6\n");
     startWatch();
     const auto holds = [&](const QString& address) {
         return waitFor(
