@@ -105,14 +105,18 @@ void EventLog::log(const events::TargetChanged& event)
             logger::info(u"%1: next try in %2 s"_s.arg(target, seconds(*event.nextTryIn)));
         break;
     case Standing::Held:
-        if (event.cause && event.cause->heldUntilReload)
+        if (const TargetOutcome* cause = event.cause ? &*event.cause : nullptr;
+            cause && cause->name())
             logger::error(u"%1: no more tries until the configuration is reloaded (systemctl "
                           u"reload, or SIGHUP)"_s.arg(target));
         else
-            logger::error(u"%1: the server refused the login; no more tries until the "
-                          u"configuration is reloaded, so that the account is not locked: %2, "
-                          u"then reload (systemctl reload, or SIGHUP)"_s.arg(
-                              target, whatToDoAboutRefusal(event.cause.value_or(TargetOutcome{}))));
+            logger::error(
+                u"%1: the server refused the login; no more tries until the configuration is "
+                u"reloaded, so that the account is not locked: %2, then reload (systemctl "
+                u"reload, or SIGHUP)"_s.arg(
+                    target, whatToDoAboutRefusal(cause && cause->page()->failure
+                                                     ? cause->page()->failure->error
+                                                     : TransferError::LoginRefused)));
         break;
     case Standing::Unverified:
         logger::warning(u"%1: %2"_s.arg(target, event.reason));
@@ -129,38 +133,47 @@ void EventLog::log(const events::TargetChanged& event)
 
 void EventLog::log(const events::WorkEnded& event)
 {
+    if (const NameOutcome* name = event.outcome.name())
+        return logName(event.target.text(), *name);
     const QString target = event.target.text();
-    const TargetOutcome& outcome = event.outcome;
-    if (outcome.loggedIn)
+    const PageOutcome& page = *event.outcome.page();
+    if (page.loggedIn)
         logger::debug(u"%1: logged in"_s.arg(target));
-    if (outcome.ok && !outcome.summary.isEmpty()) {
-        logger::info(u"%1: %2 (%3 ms)"_s.arg(target, outcome.summary).arg(outcome.milliseconds));
-        // A note worth a warning (a family the name asks for is not published).
-        if (!outcome.details.isEmpty())
-            logger::warning(u"%1: %2"_s.arg(target, outcome.details));
-    } else if (outcome.ok) {
-        const QString what = !event.offline                ? u"page uploaded"_s
-                             : m_command == Command::Watch ? u"offline page published"_s
-                                                           : u"offline page uploaded"_s;
-        logger::info(u"%1: %2 (%3 bytes, %4 ms)"_s.arg(target, what)
-                         .arg(outcome.bytes)
-                         .arg(outcome.milliseconds));
-        // After an upload, the details hold a note worth a warning (a refused rename).
-        if (!outcome.details.isEmpty())
-            logger::warning(u"%1: %2"_s.arg(target, outcome.details));
-        if (outcome.check == TargetOutcome::Check::Verified)
-            logger::info(u"%1: %2"_s.arg(target, outcome.checkNote));
-    } else if (event.offline && m_command == Command::Watch) {
-        logger::error(u"%1: the offline page was not published: %2"_s.arg(
-            target, withDetails(outcome.reason, outcome.details)));
-    } else {
-        logger::error(u"%1: %2"_s.arg(target, withDetails(outcome.reason, outcome.details)));
+    if (page.failure) {
+        const QString why = withDetails(page.failure->reason, page.failure->details);
+        if (event.offline && m_command == Command::Watch)
+            logger::error(u"%1: the offline page was not published: %2"_s.arg(target, why));
+        else
+            logger::error(u"%1: %2"_s.arg(target, why));
+        return;
     }
+    const QString what = !event.offline                ? u"page uploaded"_s
+                         : m_command == Command::Watch ? u"offline page published"_s
+                                                       : u"offline page uploaded"_s;
+    logger::info(
+        u"%1: %2 (%3 bytes, %4 ms)"_s.arg(target, what).arg(page.bytes).arg(page.milliseconds));
+    // How it went up, when that is worth a warning (the server refused the rename).
+    if (!page.note.isEmpty())
+        logger::warning(u"%1: %2"_s.arg(target, page.note));
+    if (page.check == PageOutcome::Check::Verified)
+        logger::info(u"%1: %2"_s.arg(target, page.checkNote));
 }
 
-QString whatToDoAboutRefusal(const TargetOutcome& outcome)
+void EventLog::logName(const QString& target, const NameOutcome& name)
 {
-    switch (outcome.error) {
+    if (!name.verified()) {
+        logger::error(u"%1: %2"_s.arg(target, withDetails(name.reason(), name.details())));
+        return;
+    }
+    logger::info(u"%1: %2 (%3 ms)"_s.arg(target, name.summary()).arg(name.milliseconds()));
+    // A family the name asks for is not published.
+    if (!name.details().isEmpty())
+        logger::warning(u"%1: %2"_s.arg(target, name.details()));
+}
+
+QString whatToDoAboutRefusal(TransferError error)
+{
+    switch (error) {
     case TransferError::CertificateNotTrusted:
         return QStringLiteral("trust the server's certificate authority with SSL_CERT_FILE or "
                               "SSL_CERT_DIR, or have the server's certificate fixed");

@@ -28,6 +28,7 @@ private:
     void log(const events::PageNotWritten& event);
     void log(const events::TargetChanged& event);
     void log(const events::WorkEnded& event);
+    void logName(const QString& target, const NameOutcome& name);
     void log(const events::OfflineSkipped& event);
     void log(const events::FailingInARow& event);
     void log(const events::WorksAgain& event);
@@ -46,6 +47,6 @@ private:
 };
 
 // What to do about a login the server refused, for people.
-QString whatToDoAboutRefusal(const TargetOutcome& outcome);
+QString whatToDoAboutRefusal(TransferError error);
 
 } // namespace quendle::cli

@@ -17,8 +17,12 @@ TransferResult RenameStrategy::upload(Connection& connection, const QString& dir
                                       const QString& page)
 {
     if (m_sendDirectly) {
-        const Step direct = connection.send(page, {});
-        return direct.ok ? TransferResult{} : direct.failure;
+        const Step sent = connection.send(page, {});
+        if (!sent.ok)
+            return sent.failure;
+        TransferResult direct;
+        direct.direct = true;
+        return direct;
     }
     const QString temporary = temporaryName(page);
     Step step = connection.send(temporary,
@@ -43,6 +47,7 @@ TransferResult RenameStrategy::upload(Connection& connection, const QString& dir
     m_sendDirectly = true;
     const Step sent = connection.send(page, {});
     TransferResult direct = sent.ok ? TransferResult{} : sent.failure;
+    direct.direct = sent.ok;
     const QString note =
         (temporaryRefused
              ? QStringLiteral("The server refused the temporary file %1 (%2).")

@@ -53,6 +53,9 @@ struct TransferResult
     QString detail;      // the server's reply or the library's message; never the password. After
                          // an upload that went well, a note on how it was made, or empty
     ServerIdentity identity{}; // for CertificateNotTrusted and HostKeyUnknown
+    // After an upload that went well: the file went straight under its name, not under a
+    // temporary one renamed over it.
+    bool direct = false;
 
     bool ok() const { return error == TransferError::None; }
 };

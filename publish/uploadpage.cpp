@@ -15,7 +15,8 @@ UploadResult UploadPage(TransferClient& ftp, const QString& remoteDirectory,
     if (!result.ok())
         return {UploadResult::Status::Failed, QStringLiteral("Unable to transfer to remote system"),
                 result.detail, result.error};
-    return {UploadResult::Status::Transferred, QStringLiteral("File Transferred!"), result.detail};
+    return {UploadResult::Status::Transferred, QStringLiteral("File Transferred!"), result.detail,
+            TransferError::None, result.direct};
 }
 
 } // namespace quendle

@@ -17,6 +17,7 @@ struct UploadResult
     QString details; // why it failed: the server's reply or the library's message; after a
                      // transfer, a note on how it was made (a refused rename), or empty
     TransferError error = TransferError::None; // the transfer component's word for a failure
+    bool direct = false; // the page went straight under its name, not renamed over the old one
 };
 
 // The one upload sequence: sends the page file at `pagePath` as `remoteName` into

@@ -2,7 +2,7 @@
 
 #include "address/router/portmapper.h"
 #include "service/addresslookup.h"
-#include "service/targetpublisher.h"
+#include "service/targetoutcome.h"
 #include "service/targetstanding.h"
 
 #include <chrono>

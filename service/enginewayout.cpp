@@ -110,7 +110,7 @@ void PublishEngine::stop(const QString& why)
                 return [this, target, outcome] {
                     m_events.report(events::WorkEnded{target->id(), outcome, true});
                     change(*target, Standing::Stopped,
-                           {outcome.ok ? QString() : outcome.reason, {}, outcome, true});
+                           {outcome.ok() ? QString() : outcome.reason(), {}, outcome, true});
                     stopTaskDone();
                 };
             });

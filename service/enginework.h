@@ -3,7 +3,7 @@
 #include "address/router/portmapper.h"
 #include "service/addresslookup.h"
 #include "service/publishersettings.h"
-#include "service/targetpublisher.h"
+#include "service/targetoutcome.h"
 
 #include <atomic>
 #include <memory>
@@ -29,8 +29,8 @@ public:
     virtual ~TargetSession() = default;
     // Publishes, logging in first when no connection is kept.
     virtual TargetOutcome publish(const PublishRequest& request) = 0;
-    // Looks again whether visitors see what `request` published (after a NotVerified outcome).
-    virtual TargetOutcome verify(const PublishRequest&) { return {}; }
+    // Looks again whether visitors see what `request` published (after an unseen page).
+    virtual TargetOutcome verify(const PublishRequest&) { return PageOutcome{}; }
     // False for targets the offline page means nothing to (a DNS name keeps its record).
     virtual bool takesOfflinePage() const { return true; }
     // Sessions of one non-empty key may publish together (DNS names of one zone, server and key

@@ -39,15 +39,16 @@ TargetOutcome NameSession::publish(const PublishRequest& request)
     const NameAddresses chosen = choose(request);
     for (const NameAddress& found : chosen.records)
         m_keeper.expect(found.family, found.address);
-    QList<DnsOutcome> records;
+    NameOutcome outcome;
+    outcome.notes = chosen.notes;
     for (const NameAddress& found : chosen.records) {
         const bool maySend = m_guard.maySend(found.family, found.address, request.now);
         const DnsOutcome done = m_keeper.publish(found.family, found.address, maySend);
         if (done.sent)
             m_guard.sent(found.family, found.address, request.now);
-        records << done;
+        outcome.records << done;
     }
-    return outcomeOf(chosen, records, false);
+    return outcome;
 }
 
 std::vector<TargetOutcome> NameSession::publishTogether(const std::vector<TargetSession*>& all,
@@ -69,58 +70,20 @@ std::vector<TargetOutcome> NameSession::publishTogether(const std::vector<Target
         }
     }
     const QList<DnsOutcome> done = m_batch->publish(wanted);
-    std::map<NameSession*, QList<DnsOutcome>> records;
+    std::map<NameSession*, NameOutcome> outcomes;
+    for (auto& [name, addresses] : chosen) {
+        outcomes[name].notes = addresses.notes;
+        outcomes[name].together = true;
+    }
     for (qsizetype i = 0; i < done.size(); ++i) {
         if (done[i].sent)
             owners[i]->m_guard.sent(wanted[i].family, wanted[i].address, request.now);
-        records[owners[i]] << done[i];
+        outcomes[owners[i]].records << done[i];
     }
-    std::vector<TargetOutcome> outcomes;
-    for (TargetSession* session : all) {
-        auto* name = static_cast<NameSession*>(session);
-        outcomes.push_back(name->outcomeOf(chosen[name], records[name], true));
-    }
-    return outcomes;
-}
-
-TargetOutcome NameSession::outcomeOf(const NameAddresses& chosen, const QList<DnsOutcome>& records,
-                                     bool together) const
-{
-    TargetOutcome outcome;
-    outcome.ok = true;
-    QStringList summaries;
-    QStringList reasons;
-    QStringList details = chosen.notes;
-    for (const DnsOutcome& done : records) {
-        // Records sent together each took the whole exchange.
-        outcome.milliseconds = together ? std::max(outcome.milliseconds, done.milliseconds)
-                                        : outcome.milliseconds + done.milliseconds;
-        switch (done.status) {
-        case DnsOutcome::Status::Published:
-        case DnsOutcome::Status::AlreadyCurrent:
-            summaries << done.reason;
-            continue;
-        case DnsOutcome::Status::HeldUntilReload:
-            outcome.heldUntilReload = true;
-            break;
-        case DnsOutcome::Status::RetryLater:
-            outcome.retryNotBefore =
-                std::max(outcome.retryNotBefore, std::chrono::seconds(done.retryNotBefore));
-            break;
-        case DnsOutcome::Status::Failed:
-            break;
-        }
-        outcome.ok = false;
-        reasons << done.reason;
-        if (!done.details.isEmpty())
-            details << done.details;
-    }
-    outcome.summary = chosen.records.isEmpty()
-                          ? QStringLiteral("nothing to publish for its families")
-                          : summaries.join(QStringLiteral("; "));
-    outcome.reason = reasons.join(QStringLiteral("; "));
-    outcome.details = details.join(QStringLiteral("; "));
-    return outcome;
+    std::vector<TargetOutcome> inOrder;
+    for (TargetSession* session : all)
+        inOrder.push_back(outcomes[static_cast<NameSession*>(session)]);
+    return inOrder;
 }
 
 } // namespace quendle

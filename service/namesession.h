@@ -54,10 +54,6 @@ public:
 private:
     // The records this name is to hold this round, and the notes not said before.
     NameAddresses choose(const PublishRequest& request);
-    // What this name's records came to, as the engine keeps it. `together`: the records went in
-    // one exchange of a batch.
-    TargetOutcome outcomeOf(const NameAddresses& chosen, const QList<DnsOutcome>& records,
-                            bool together) const;
 
     DnsNameKeeper m_keeper;
     ResendGuard m_guard;

@@ -364,32 +364,31 @@ void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const Tar
     if (stopping() || target->retired)
         return;
     const int before = target->failuresInARow;
-    target->failuresInARow = outcome.ok ? 0 : before + 1;
-    if (outcome.ok && before >= kFailingInARow)
+    target->failuresInARow = outcome.ok() ? 0 : before + 1;
+    if (outcome.ok() && before >= kFailingInARow)
         m_events.report(events::WorksAgain{target->id()});
     if (target->failuresInARow == kFailingInARow)
         m_events.report(
-            events::FailingInARow{target->id(), outcome.reason, target->failuresInARow});
+            events::FailingInARow{target->id(), outcome.reason(), target->failuresInARow});
     target->inRound = false;
-    const bool unseen = outcome.ok && outcome.check == TargetOutcome::Check::NotVerified;
+    const bool unseen = outcome.unseen();
 
     if (m_mode == Mode::Once) {
         // One try each: a refused login is a failure like another, and nobody looks again.
-        if (outcome.ok)
-            change(*target, unseen ? Standing::Unverified : Standing::Current,
-                   {unseen ? outcome.checkNote : QString(), {}, outcome});
-        else
-            change(*target, Standing::Failed, {outcome.reason, {}, outcome});
+        change(*target,
+               outcome.ok() ? (unseen ? Standing::Unverified : Standing::Current)
+                            : Standing::Failed,
+               {outcome.reason(), {}, outcome});
         reportStanding();
         return finishOnceIfDone();
     }
-    if (!outcome.ok && outcome.refused()) {
-        change(*target, Standing::Held, {outcome.reason, {}, outcome});
+    if (!outcome.ok() && outcome.refused()) {
+        change(*target, Standing::Held, {outcome.reason(), {}, outcome});
         return reportStanding();
     }
-    if (outcome.ok) {
+    if (outcome.ok()) {
         change(*target, unseen ? Standing::Unverified : Standing::Current,
-               {unseen ? outcome.checkNote : QString(), {}, outcome});
+               {outcome.reason(), {}, outcome});
         if (unseen) {
             target->looks = 0;
             lookLater(target);
@@ -401,12 +400,13 @@ void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const Tar
             target->timer.start(refresh, publishLater(target));
     } else if (target->again) {
         // A newer page waits: it goes now (or when the spacing allows), not after the back-off.
-        change(*target, Standing::Failed, {outcome.reason, {}, outcome});
+        change(*target, Standing::Failed, {outcome.reason(), {}, outcome});
         publishTo(target);
     } else {
-        const milliseconds delay = std::max<milliseconds>(
-            retryDelay(target->failuresInARow, m_settings.refreshMinutes), outcome.retryNotBefore);
-        change(*target, Standing::Failed, {outcome.reason, delay, outcome});
+        const milliseconds delay =
+            std::max<milliseconds>(retryDelay(target->failuresInARow, m_settings.refreshMinutes),
+                                   outcome.retryNotBefore());
+        change(*target, Standing::Failed, {outcome.reason(), delay, outcome});
         target->timer.start(delay, publishLater(target));
     }
     reportStanding();
@@ -433,13 +433,13 @@ void PublishEngine::takeLook(const std::shared_ptr<Target>& target, const Target
     if (stopping() || target->retired || target->standing.standing != Standing::Unverified ||
         target->lookTimer.active())
         return; // a newer upload took over
-    if (outcome.check == TargetOutcome::Check::Verified) {
+    if (outcome.seen()) {
         change(*target, Standing::Current, {{}, {}, outcome});
         reportStanding();
     } else if (target->looks < 2) {
         lookLater(target);
     } else {
-        change(*target, Standing::Unverified, {outcome.checkNote, {}, outcome});
+        change(*target, Standing::Unverified, {outcome.reason(), {}, outcome});
     }
 }
 

@@ -3,6 +3,7 @@
 #include "service/namesession.h"
 #include "service/pagewriter.h"
 #include "service/readback.h"
+#include "service/targetpublisher.h"
 
 #include <QFile>
 
@@ -20,24 +21,23 @@ public:
     {
         // The bytes sent, for the read-back to compare with what visitors are served.
         const QByteArray sent = pageBytes(request.pagePath);
-        TargetOutcome outcome = m_publisher.publish(request.pagePath);
-        if (outcome.ok)
+        PageOutcome outcome = m_publisher.publish(request.pagePath);
+        if (outcome.uploaded())
             m_uploaded = sent;
-        if (outcome.ok && !request.offline)
+        if (outcome.uploaded() && !request.offline)
             look(request, outcome);
         return outcome;
     }
     TargetOutcome verify(const PublishRequest& request) override
     {
-        TargetOutcome outcome;
-        outcome.ok = true;
+        PageOutcome outcome;
         look(request, outcome);
         return outcome;
     }
     void logOut() override { m_publisher.logOut(); }
 
 private:
-    void look(const PublishRequest& request, TargetOutcome& outcome) const
+    void look(const PublishRequest& request, PageOutcome& outcome) const
     {
         const TargetSettings& target = m_publisher.settings();
         if (target.readBackUrl.isEmpty())
@@ -48,7 +48,7 @@ private:
                 expected << found.address;
         const ReadBack seen = readBack(target.readBackUrl, expected, m_uploaded);
         outcome.check =
-            seen.verified ? TargetOutcome::Check::Verified : TargetOutcome::Check::NotVerified;
+            seen.verified ? PageOutcome::Check::Verified : PageOutcome::Check::NotVerified;
         outcome.checkNote = seen.verified
                                 ? readBackConfirmation(target.readBackUrl, seen)
                                 : readBackWarning(uploadedPath(target), target.readBackUrl, seen);

@@ -8,21 +8,6 @@
 
 namespace quendle {
 
-bool TargetOutcome::refused() const
-{
-    if (heldUntilReload)
-        return true;
-    switch (error) {
-    case TransferError::LoginRefused:
-    case TransferError::CertificateNotTrusted:
-    case TransferError::HostKeyUnknown:
-    case TransferError::HostKeyChanged:
-        return true;
-    default:
-        return false;
-    }
-}
-
 TargetPublisher::TargetPublisher(const TargetSettings& settings, TransferTimeouts timeouts)
     : m_settings(settings), m_timeouts(timeouts)
 {
@@ -33,11 +18,11 @@ TargetPublisher::~TargetPublisher()
     logOut();
 }
 
-TargetOutcome TargetPublisher::publish(const QString& pagePath)
+PageOutcome TargetPublisher::publish(const QString& pagePath)
 {
     QElapsedTimer clock;
     clock.start();
-    TargetOutcome outcome;
+    PageOutcome outcome;
     if (!m_ftp)
         m_ftp = std::make_unique<CurlTransferClient>(m_timeouts);
     if (!m_connected) {
@@ -46,9 +31,7 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
         if (login.status == ConnectResult::Status::Untrusted)
             login = refuseWithoutAsking(login);
         if (login.status != ConnectResult::Status::Connected) {
-            outcome.reason = login.text;
-            outcome.details = login.details;
-            outcome.error = login.error;
+            outcome.failure = UploadFailure{login.text, login.details, login.error};
             outcome.milliseconds = clock.elapsed();
             return outcome;
         }
@@ -59,13 +42,13 @@ TargetOutcome TargetPublisher::publish(const QString& pagePath)
     const UploadResult upload =
         UploadPage(*m_ftp, m_settings.directory, pagePath, m_settings.remoteName);
     outcome.milliseconds = clock.elapsed();
-    outcome.ok = upload.status == UploadResult::Status::Transferred;
-    outcome.details = upload.details;
-    if (!outcome.ok) {
-        outcome.reason = upload.text;
-        outcome.error = upload.error;
+    if (upload.status != UploadResult::Status::Transferred) {
+        outcome.failure = UploadFailure{upload.text, upload.details, upload.error};
         logOut();
+        return outcome;
     }
+    outcome.direct = upload.direct;
+    outcome.note = upload.details;
     return outcome;
 }
 

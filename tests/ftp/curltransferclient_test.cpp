@@ -81,6 +81,7 @@ TEST_F(CurlTransferClientTest, OneLoginServesEveryUpload)
         EXPECT_EQ(readWholeFile(server.localPath("/quendle.htm")), version);
         EXPECT_EQ(server.listing("/").join(" ").toStdString(), "quendle.htm")
             << "no temporary file is left";
+        EXPECT_FALSE(last.direct) << "renamed over the old page";
     }
     EXPECT_EQ(server.loginCount(), 1);
 }
@@ -331,11 +332,13 @@ TEST_F(AtomicUploadTest, AServerThatRefusesTheRenameGetsThePageDirectlyAndItIsSa
                                       "name instead, so an upload that breaks off can leave part "
                                       "of it on the server\\.$");
         EXPECT_TRUE(note.match(last.detail).hasMatch()) << last.detail.toStdString();
+        EXPECT_TRUE(last.direct);
         EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), QByteArray(300, 'n'));
         EXPECT_EQ(server->listing("/").join(" ").toStdString(), "quendle.htm");
         writePage("second\r\n");
         ASSERT_TRUE(upload(ftp, request)) << last.detail.toStdString();
         EXPECT_EQ(last.detail, "") << "said once";
+        EXPECT_TRUE(last.direct) << "and sent straight for the rest of the connection";
         EXPECT_EQ(readWholeFile(server->localPath("/quendle.htm")), "second\r\n");
     }
 }

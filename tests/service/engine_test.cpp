@@ -251,7 +251,7 @@ TEST_F(EngineTest, OnceEndsWithTheStatusOfTheRound)
 
 TEST_F(EngineTest, APageNotSeenIsLookedAtAfter10And60SecondsWhileOnceFailsAtOnce)
 {
-    using Check = TargetOutcome::Check;
+    using Check = PageOutcome::Check;
     work.looks["a"] = {Check::NotVerified, Check::NotVerified, Check::Verified};
     start();
     ASSERT_EQ(changesTo(Standing::Unverified).size(), 1u);
@@ -276,10 +276,14 @@ TEST_F(EngineTest, APageNotSeenIsLookedAtAfter10And60SecondsWhileOnceFailsAtOnce
 
 TEST_F(EngineTest, AThirdFailureInARowAndTheRecoveryAreToldOnce)
 {
-    settings.targets = {target("a")};
+    // A name, whose provider may ask for a pause: the last failure asks for half an hour.
+    settings.targets = {};
+    DnsTargetSettings name;
+    name.name = "n";
+    settings.dnsTargets << name;
     for (int i = 0; i < 4; ++i)
-        work.failures["a"].push_back(failedWith(TransferError::TimedOut));
-    work.failures["a"].back().retryNotBefore = std::chrono::minutes(30);
+        work.failures["n"].push_back(failedWith(TransferError::TimedOut));
+    work.failures["n"].back().retryNotBefore = std::chrono::minutes(30);
     start();
     platform.advance(1h);
     ASSERT_EQ(events.of<events::FailingInARow>().size(), 1u);

@@ -110,23 +110,49 @@ public:
     TargetOutcome publish(const PublishRequest&) override
     {
         m_work.tries.push_back({m_name, m_work.page, m_platform.now()});
-        TargetOutcome outcome;
-        outcome.ok = true;
-        if (!m_loggedIn) {
+        const bool name = m_work.keepNames.contains(m_name);
+        PageOutcome outcome;
+        if (!m_loggedIn && !name) {
             ++m_work.logins[m_name];
             m_loggedIn = outcome.loggedIn = true;
         }
         auto& failures = m_work.failures[m_name];
         if (!failures.empty()) {
-            outcome = failures.front();
+            const ScriptedFailure failure = failures.front();
             failures.pop_front();
             m_loggedIn = false;
+            if (name)
+                return nameOutcome(failedRecord(failure));
+            outcome.failure = UploadFailure{failure.reason, {}, failure.error};
             return outcome;
         }
         m_work.uploads.push_back({m_name, m_work.page, m_platform.now()});
+        if (name) {
+            DnsOutcome published;
+            published.status = DnsOutcome::Status::Published;
+            published.sent = true;
+            return nameOutcome(published);
+        }
         return look(outcome);
     }
     TargetOutcome verify(const PublishRequest&) override { return look({}); }
+    static NameOutcome nameOutcome(const DnsOutcome& record)
+    {
+        NameOutcome outcome;
+        outcome.records << record;
+        return outcome;
+    }
+    static DnsOutcome failedRecord(const ScriptedFailure& failure)
+    {
+        DnsOutcome record;
+        record.status = failure.error == TransferError::LoginRefused
+                            ? DnsOutcome::Status::HeldUntilReload
+                        : failure.retryNotBefore.count() ? DnsOutcome::Status::RetryLater
+                                                         : DnsOutcome::Status::Failed;
+        record.reason = failure.reason;
+        record.retryNotBefore = int(failure.retryNotBefore.count());
+        return record;
+    }
     bool takesOfflinePage() const override { return !m_work.keepNames.contains(m_name); }
     QString batchKey() const override
     {
@@ -141,7 +167,7 @@ public:
         m_work.together.push_back(names);
         return TargetSession::publishTogether(all, request);
     }
-    TargetOutcome look(TargetOutcome outcome)
+    PageOutcome look(PageOutcome outcome)
     {
         auto& looks = m_work.looks[m_name];
         if (!looks.empty()) {
@@ -248,12 +274,9 @@ Expected<void> ScriptedWork::writeOfflinePage(const PublisherSettings&)
     return {};
 }
 
-TargetOutcome failedWith(TransferError error, const QString& reason)
+ScriptedFailure failedWith(TransferError error, const QString& reason)
 {
-    TargetOutcome outcome;
-    outcome.error = error;
-    outcome.reason = reason;
-    return outcome;
+    return {error, reason};
 }
 
 } // namespace quendle::testing

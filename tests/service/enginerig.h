@@ -51,6 +51,15 @@ private:
 
 // The world as a script: sources answer `address`, servers take pages (or fail as scripted), and
 // everything that reached them is recorded.
+// How a scripted try fails: a page's upload failure, or for a name a record that failed so (a
+// refusal holds it, a pause asks for one).
+struct ScriptedFailure
+{
+    TransferError error = TransferError::TimedOut;
+    QString reason;
+    std::chrono::seconds retryNotBefore{0};
+};
+
 class ScriptedWork : public EngineWork
 {
 public:
@@ -71,10 +80,10 @@ public:
     std::vector<Upload> tries;   // every publish asked of a session, failed ones too
     std::map<QString, int> logins;
     std::map<QString, int> logouts;
-    std::map<QString, std::deque<TargetOutcome>> failures; // the next uploads of a target fail so
+    std::map<QString, std::deque<ScriptedFailure>> failures; // the next tries of a target fail so
     QStringList portCalls;
     // What the read-back finds after each upload and each later look; none: nothing checked.
-    std::map<QString, std::deque<TargetOutcome::Check>> looks;
+    std::map<QString, std::deque<PageOutcome::Check>> looks;
     QStringList keepNames; // targets that keep a name, not a page: no offline page
     QString nameBatchKey;  // names of this batch key publish together; empty: one by one
     std::vector<QStringList> together; // the targets of each publishTogether()
@@ -117,6 +126,6 @@ public:
     const EnginePlatform* clock = nullptr;
 };
 
-TargetOutcome failedWith(TransferError error, const QString& reason = QStringLiteral("failed"));
+ScriptedFailure failedWith(TransferError error, const QString& reason = QStringLiteral("failed"));
 
 } // namespace quendle::testing

@@ -92,7 +92,7 @@ TEST(ReadBack, VerifiesThePageTheWebServerServes)
     target.user = TestFtpServer::kUser;
     target.password = TestFtpServer::kPassword;
     target.directory = "/www";
-    ASSERT_TRUE(TargetPublisher(target).publish(page.fileName()).ok);
+    ASSERT_TRUE(TargetPublisher(target).publish(page.fileName()).uploaded());
 
     const QString url = web.url("/quendle.htm");
     const ReadBack result = readBack(url, {"203.0.113.7"}, pageFor("203.0.113.7"));
