@@ -70,7 +70,8 @@ int runEngine(
         begin(engine, platform, events);
         status = app.exec();
         end();
-        if (platform.workStillRunning()) {
+        // The worker that ran the last job may still be leaving it when the loop ends.
+        if (!platform.waitForWork(std::chrono::seconds(2))) {
             // A server that outlived every bound: its thread is not waited for.
             std::fflush(stderr);
             ::_exit(status);

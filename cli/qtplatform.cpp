@@ -104,6 +104,9 @@ void QtEnginePlatform::work(Workers& workers)
         queue.running = true;
         lock.unlock();
         job();
+        // What the job holds goes before the lane is free: a login it held to the last logs out
+        // now, not under the lock nor after the program has been told that nothing runs.
+        job = nullptr;
         lock.lock();
         queue.running = false;
         if (!queue.jobs.empty()) {
@@ -113,14 +116,17 @@ void QtEnginePlatform::work(Workers& workers)
                 workers.wake.notify_one();
         } else {
             m_lanes.erase(lane);
+            if (m_lanes.empty())
+                m_lanesEnded.notify_all();
         }
     }
 }
 
-bool QtEnginePlatform::workStillRunning() const
+bool QtEnginePlatform::waitForWork(std::chrono::milliseconds bound)
 {
-    const std::lock_guard lock(m_mutex);
-    return !m_lanes.empty(); // a lane lives while it has a job running or waiting
+    std::unique_lock lock(m_mutex);
+    // A lane lives while it has a job running or waiting.
+    return m_lanesEnded.wait_for(lock, bound, [this] { return m_lanes.empty(); });
 }
 
 } // namespace quendle::cli

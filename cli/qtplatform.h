@@ -35,8 +35,9 @@ public:
     void cancelTimer(TimerId id) override;
     void run(const QString& lane, std::function<Continuation()> work) override;
 
-    // True while a worker still runs a job: a server that outlived every bound.
-    bool workStillRunning() const;
+    // Waits up to `bound` for the workers to finish what they run: false when a job still runs
+    // then (a server that outlived every bound).
+    bool waitForWork(std::chrono::milliseconds bound);
 
 private:
     struct Lane
@@ -62,6 +63,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<QString, Lane> m_lanes;
+    std::condition_variable m_lanesEnded; // the last lane ended
     Workers m_pool;
     std::map<QString, Workers> m_ownThreads; // "address", "router"
     bool m_ending = false;

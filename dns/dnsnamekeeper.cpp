@@ -11,15 +11,6 @@ namespace quendle {
 
 using namespace dns;
 
-namespace {
-
-// A provider that asks for a pause without saying how long gets this much, doubled each time it
-// asks again in a row, up to an hour.
-constexpr int kFirstPauseSeconds = 60;
-constexpr int kLongestPauseSeconds = 3600;
-
-} // namespace
-
 DnsNameKeeper::DnsNameKeeper(const DnsTargetSettings& settings, DnsBounds bounds)
     : m_settings(settings), m_bounds(bounds), m_rfc2136(bounds)
 {
@@ -63,20 +54,12 @@ DnsLookup DnsNameKeeper::holds(AddressFamily family)
 
 namespace {
 
-struct Wording
-{
-    QString notServed;
-    QString askFailed;
-};
-
 // The steps of a protocol that sends one name at a time: ask, send unless current, ask again.
 // `send` gets the server that answered and what it held, and returns an outcome whose status is
-// final when it is not Published. `wording` says what the server held after all: its texts take
-// the name, what it holds, the server and the record type (notServed), or the server and the
-// error (askFailed).
+// final when it is not Published.
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, const Wording& wording, Send send,
+                const Servers& servers, int seconds, Send send,
                 const bool* readBackElsewhere = nullptr)
 {
     DnsServerAddress server;
@@ -98,20 +81,8 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
         outcome.held = before.addresses;
         return outcome;
     }
-    const RecordsAnswer after = askRecords(server, name, family, seconds);
-    if (!after.ok) {
-        outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason = wording.askFailed.arg(where, after.error);
-        return outcome;
-    }
-    outcome.held = after.addresses;
-    if (after.addresses == QStringList{address}) {
-        outcome.reason = QStringLiteral("%1 now holds %2 at %3").arg(name, address, where);
-    } else {
-        outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason =
-            wording.notServed.arg(name, heldText(after.addresses), where, recordTypeName(family));
-    }
+    checkAfterUpdate(outcome, name, family, address, askRecords(server, name, family, seconds),
+                     where, true);
     return outcome;
 }
 
@@ -138,9 +109,6 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
     bool alreadyHeld = false;
     DnsOutcome outcome = keep(
         m_settings.dnsName, family, address, maySend, servers, seconds,
-        {QStringLiteral("the provider accepted the update, but its servers do not serve it yet: "
-                        "%1 holds %2 at %3 (%4 record)"),
-         QStringLiteral("the provider accepted the update, but asking %1 again failed: %2")},
         [&](const DnsServerAddress& server, const QStringList& held) {
             // The zone, where the provider needs it: as configured, or as the server names it.
             if (row->needsZone && m_zone.isEmpty()) {
@@ -154,23 +122,7 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                 m_settings, family, address, held, seconds, m_zone, m_asked[1 - self]});
             servedElsewhere = answer.servedElsewhere;
             alreadyHeld = answer.alreadyHeld;
-            DnsOutcome sent = failedOutcome(answer.reason, answer.details);
-            sent.sent = answer.sent;
-            switch (answer.kind) {
-            case ProviderAnswer::Kind::Accepted:
-                sent.status = DnsOutcome::Status::Published;
-                break;
-            case ProviderAnswer::Kind::HeldUntilReload:
-                sent.status = DnsOutcome::Status::HeldUntilReload;
-                break;
-            case ProviderAnswer::Kind::RetryLater:
-                sent.status = DnsOutcome::Status::RetryLater;
-                sent.retryNotBefore = answer.retryAfter;
-                break;
-            case ProviderAnswer::Kind::Failed:
-                break;
-            }
-            return sent;
+            return providerOutcome(answer);
         },
         &servedElsewhere);
     if (servedElsewhere && alreadyHeld && outcome.status == DnsOutcome::Status::Published) {
@@ -178,14 +130,7 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
         outcome.sent = false;
     }
     // A pause without a length grows while the provider keeps asking for one.
-    if (outcome.status == DnsOutcome::Status::RetryLater && outcome.retryNotBefore <= 0) {
-        outcome.retryNotBefore =
-            qMin(kLongestPauseSeconds, kFirstPauseSeconds << qMin(m_pauses, 6));
-        outcome.reason += QStringLiteral(": trying again in %1 s").arg(outcome.retryNotBefore);
-        ++m_pauses;
-    } else if (outcome.status != DnsOutcome::Status::RetryLater) {
-        m_pauses = 0;
-    }
+    lengthenPause(outcome, m_pauses);
     return outcome;
 }
 

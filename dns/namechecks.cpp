@@ -99,12 +99,15 @@ std::optional<DnsOutcome> outcomeBeforeUpdate(const QString& name, const QString
 }
 
 void checkAfterUpdate(DnsOutcome& outcome, const QString& name, AddressFamily family,
-                      const QString& address, const RecordsAnswer& after, const QString& where)
+                      const QString& address, const RecordsAnswer& after, const QString& where,
+                      bool byProvider)
 {
+    const QString taken = byProvider ? QStringLiteral("the provider accepted the update")
+                                     : QStringLiteral("the update was taken");
     if (!after.ok) {
         outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason = QStringLiteral("the update was taken, but asking %1 again failed: %2")
-                             .arg(where, after.error);
+        outcome.reason =
+            QStringLiteral("%1, but asking %2 again failed: %3").arg(taken, where, after.error);
         return;
     }
     outcome.held = after.addresses;
@@ -112,9 +115,28 @@ void checkAfterUpdate(DnsOutcome& outcome, const QString& name, AddressFamily fa
         outcome.reason = QStringLiteral("%1 now holds %2 at %3").arg(name, address, where);
     } else {
         outcome.status = DnsOutcome::Status::Failed;
-        outcome.reason = QStringLiteral("the update was taken, but %1 holds %2 at %3 (%4 record)")
-                             .arg(name, heldText(after.addresses), where, recordTypeName(family));
+        outcome.reason =
+            QStringLiteral("%1, but %2%3 holds %4 at %5 (%6 record)")
+                .arg(taken,
+                     byProvider ? QStringLiteral("its servers do not serve it yet: ") : QString(),
+                     name, heldText(after.addresses), where, recordTypeName(family));
     }
+}
+
+void lengthenPause(DnsOutcome& outcome, int& pausesInARow)
+{
+    constexpr int kFirstPauseSeconds = 60;
+    constexpr int kLongestPauseSeconds = 3600;
+    if (outcome.status != DnsOutcome::Status::RetryLater) {
+        pausesInARow = 0;
+        return;
+    }
+    if (outcome.retryNotBefore > 0)
+        return;
+    outcome.retryNotBefore =
+        qMin(kLongestPauseSeconds, kFirstPauseSeconds << qMin(pausesInARow, 6));
+    outcome.reason += QStringLiteral(": trying again in %1 s").arg(outcome.retryNotBefore);
+    ++pausesInARow;
 }
 
 } // namespace quendle::dns

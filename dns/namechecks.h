@@ -49,8 +49,15 @@ std::optional<DnsOutcome> outcomeBeforeUpdate(const QString& name, const QString
                                               const QString& where);
 
 // `outcome` (Published) once the server took the update, from what it answers afterwards: the
-// name must hold exactly `address`.
+// name must hold exactly `address`. `byProvider`: a provider's web API took it, and the words
+// say that its servers may not serve it yet.
 void checkAfterUpdate(DnsOutcome& outcome, const QString& name, AddressFamily family,
-                      const QString& address, const RecordsAnswer& after, const QString& where);
+                      const QString& address, const RecordsAnswer& after, const QString& where,
+                      bool byProvider = false);
+
+// A provider that asks for a pause without saying how long gets 60 s, doubled each time it asks
+// again in a row, up to an hour; the reason says how long. `pausesInARow` counts them and starts
+// again after any other outcome.
+void lengthenPause(DnsOutcome& outcome, int& pausesInARow);
 
 } // namespace quendle::dns

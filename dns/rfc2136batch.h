@@ -1,23 +1,13 @@
 #pragma once
 
 #include "address/ipaddresstext.h"
-#include "dns/dnsoutcome.h"
-#include "dns/dnstargetsettings.h"
+#include "dns/namebatch.h"
 
 #include <QHash>
 #include <QList>
 #include <QString>
 
 namespace quendle {
-
-// One name's wanted address in a batch of rfc2136 names.
-struct WantedRecord
-{
-    DnsTargetSettings settings; // protocol rfc2136
-    AddressFamily family = AddressFamily::Ipv4;
-    QString address;     // canonical
-    bool maySend = true; // false: an update that would be needed is not sent (see DnsNameKeeper)
-};
 
 // What rfc2136 names must share to go in one signed UPDATE: the server, the zone and the key
 // (name, algorithm, secret). The secret enters only as a digest, so the key may be logged or
@@ -29,7 +19,7 @@ QString rfc2136BatchKey(const DnsTargetSettings& settings);
 // must change (per zone, where names whose zone is found from the server turn out to lie in
 // several), and asks each changed name again. Blocking, each exchange within the bounds; run it
 // on a worker. Keeps the zones it finds, so one object per batch key is worth keeping.
-class Rfc2136Batch
+class Rfc2136Batch : public NameBatch
 {
 public:
     explicit Rfc2136Batch(DnsBounds bounds = {});
@@ -39,7 +29,7 @@ public:
     // or Failed with the reason. The UPDATE is applied all or none: a refused key or a refused
     // name fails every name of the message, each with its reason. Every outcome's milliseconds
     // are the whole batch's.
-    QList<DnsOutcome> publish(const QList<WantedRecord>& wanted);
+    QList<DnsOutcome> publish(const QList<WantedRecord>& wanted) override;
 
 private:
     DnsBounds m_bounds;

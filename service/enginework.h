@@ -34,7 +34,8 @@ public:
     // False for targets the offline page means nothing to (a DNS name keeps its record).
     virtual bool takesOfflinePage() const { return true; }
     // Sessions of one non-empty key may publish together (DNS names of one zone, server and key
-    // in one UPDATE); the engine then gives them one lane.
+    // in one UPDATE, Cloudflare names of one token in one batch); the engine then gives them one
+    // lane.
     virtual QString batchKey() const { return {}; }
     // Publishes `request` to every session of `all` (this one first, all of its batchKey()) in
     // as few exchanges as they allow; one outcome each, in order. Blocks like publish().

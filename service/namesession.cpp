@@ -14,9 +14,9 @@ void ResendGuard::sent(AddressFamily family, const QString& address, TimePoint n
     m_sent[family] = {address, now};
 }
 
-NameSession::NameSession(const DnsTargetSettings& settings, std::shared_ptr<Rfc2136Batch> batch)
+NameSession::NameSession(const DnsTargetSettings& settings, std::shared_ptr<NameBatch> batch)
     : m_keeper(settings), m_batch(std::move(batch)),
-      m_batchKey(m_batch ? rfc2136BatchKey(settings) : QString())
+      m_batchKey(m_batch ? nameBatchKey(settings) : QString())
 {
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dns/dnsnamekeeper.h"
-#include "dns/rfc2136batch.h"
+#include "dns/namebatch.h"
 #include "service/enginework.h"
 #include "service/nameaddresses.h"
 
@@ -39,10 +39,10 @@ private:
 class NameSession : public TargetSession
 {
 public:
-    // `batch`: shared by the names of one rfc2136 batch key, which publish together; null for the
-    // protocols whose names go one by one.
+    // `batch`: shared by the names of one batch key (rfc2136, Cloudflare), which publish
+    // together; null for the protocols whose names go one by one.
     explicit NameSession(const DnsTargetSettings& settings,
-                         std::shared_ptr<Rfc2136Batch> batch = nullptr);
+                         std::shared_ptr<NameBatch> batch = nullptr);
 
     TargetOutcome publish(const PublishRequest& request) override;
     bool takesOfflinePage() const override { return false; }
@@ -57,7 +57,7 @@ private:
 
     DnsNameKeeper m_keeper;
     ResendGuard m_guard;
-    std::shared_ptr<Rfc2136Batch> m_batch;
+    std::shared_ptr<NameBatch> m_batch;
     QString m_batchKey;
     QSet<QString> m_said; // notes about the families already logged once
 };

@@ -95,12 +95,12 @@ std::shared_ptr<TargetSession> ServiceWork::openTarget(const TargetSettings& set
 
 std::shared_ptr<TargetSession> ServiceWork::openName(const DnsTargetSettings& settings)
 {
-    const QString key = rfc2136BatchKey(settings);
+    const QString key = nameBatchKey(settings);
     if (key.isEmpty())
         return std::make_shared<NameSession>(settings);
-    std::shared_ptr<Rfc2136Batch> batch = m_batches[key].lock();
+    std::shared_ptr<NameBatch> batch = m_batches[key].lock();
     if (!batch)
-        m_batches[key] = batch = std::make_shared<Rfc2136Batch>();
+        m_batches[key] = batch = makeNameBatch(settings);
     return std::make_shared<NameSession>(settings, batch);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dns/rfc2136batch.h"
+#include "dns/namebatch.h"
 #include "service/enginework.h"
 
 #include <map>
@@ -22,8 +22,8 @@ public:
     Expected<void> writeOfflinePage(const PublisherSettings& settings) override;
 
 private:
-    // One batch (and the zones it found) per rfc2136 batch key, for the names that share it.
-    std::map<QString, std::weak_ptr<Rfc2136Batch>> m_batches;
+    // One batch (and the zones it found) per batch key, for the names that share it.
+    std::map<QString, std::weak_ptr<NameBatch>> m_batches;
 };
 
 } // namespace quendle

@@ -176,6 +176,26 @@ QJsonObject recordChange(const DnsTargetSettings& settings, const QString& name,
     return body;
 }
 
+// What a proxied record holding the address means.
+QString proxiedReason(const QString& name, const QString& address)
+{
+    return QStringLiteral("Cloudflare's record of %1 holds %2; it is proxied, so Cloudflare's "
+                          "servers answer with addresses of their own")
+        .arg(name, address);
+}
+
+// Whether `record` must be changed to hold `address` as the section wants it.
+bool mustChange(const DnsTargetSettings& settings, const QJsonObject& record,
+                const QString& address)
+{
+    const bool proxiedChanges =
+        settings.proxied && record.value(QLatin1String("proxied")).toBool() != *settings.proxied;
+    const bool ttlChanges =
+        settings.ttlGiven && record.value(QLatin1String("ttl")).toInt() != settings.ttl;
+    return record.value(QLatin1String("content")).toString() != address || proxiedChanges ||
+           ttlChanges;
+}
+
 ProviderAnswer updateCloudflare(const ProviderUpdate& update)
 {
     const Cloudflare cloudflare(update);
@@ -210,12 +230,7 @@ ProviderAnswer updateCloudflare(const ProviderUpdate& update)
     } else {
         const QJsonObject first = found.first().toObject();
         result = first;
-        const bool proxiedChanges =
-            settings.proxied && first.value(QLatin1String("proxied")).toBool() != *settings.proxied;
-        const bool ttlChanges =
-            settings.ttlGiven && first.value(QLatin1String("ttl")).toInt() != settings.ttl;
-        if (first.value(QLatin1String("content")).toString() != update.address || proxiedChanges ||
-            ttlChanges) {
+        if (mustChange(settings, first, update.address)) {
             const QJsonObject body =
                 recordChange(settings, settings.dnsName, type, update.address, &first);
             const Call changed = cloudflare.call(
@@ -249,9 +264,7 @@ ProviderAnswer updateCloudflare(const ProviderUpdate& update)
         answer.servedElsewhere = true;
         answer.alreadyHeld = found.size() == 1 &&
                              found.first()[QLatin1String("content")].toString() == update.address;
-        answer.reason = QStringLiteral("Cloudflare's record of %1 holds %2; it is proxied, so "
-                                       "Cloudflare's servers answer with addresses of their own")
-                            .arg(settings.dnsName, update.address);
+        answer.reason = proxiedReason(settings.dnsName, update.address);
     }
     return answer;
 }
@@ -268,28 +281,31 @@ QList<DnsSettingProblem> checkCloudflare(const DnsTargetSettings& settings)
 
 } // namespace
 
-ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QString& zone,
-                                     const QList<CloudflareChange>& changes, int seconds)
+QList<ProviderAnswer> updateCloudflareBatch(const DnsTargetSettings& settings, const QString& zone,
+                                            const QList<CloudflareChange>& changes, int seconds)
 {
     if (changes.isEmpty())
-        return accepted(QStringLiteral("nothing to change"));
+        return {};
+    const auto everyChange = [&](ProviderAnswer answer) {
+        return QList<ProviderAnswer>(changes.size(), answer);
+    };
     const ProviderUpdate update{
         settings, changes.first().family, changes.first().address, {}, seconds, zone, {}};
     const Cloudflare cloudflare(update);
     const Call zoneFound = cloudflare.zoneId();
     if (zoneFound.trouble)
-        return *zoneFound.trouble;
+        return everyChange(*zoneFound.trouble);
     const QString records =
         QStringLiteral("/zones/%1/dns_records")
             .arg(Cloudflare::encoded(zoneFound.answer.value(QLatin1String("id")).toString()));
-    // The zone's A and AAAA records, a page of 100 at a time.
+    // The zone's records, a page of 100 at a time.
     QList<QJsonObject> held;
     constexpr int kMostPages = 100;
     for (int page = 1; page <= kMostPages; ++page) {
         const Call listed =
             cloudflare.call("GET", records + QStringLiteral("?page=%1&per_page=100").arg(page));
         if (listed.trouble)
-            return *listed.trouble;
+            return everyChange(*listed.trouble);
         for (const QJsonValue& record : listed.answer.value(QLatin1String("result")).toArray())
             held << record.toObject();
         const int pages = listed.answer.value(QLatin1String("result_info"))
@@ -299,6 +315,12 @@ ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QS
         if (page >= pages)
             break;
     }
+
+    // Each change as a patch or a post, or nothing where the record holds the address already (a
+    // proxied one, whose servers answer with Cloudflare's addresses). Where its answer is found:
+    // the list of the batch's result, and the place in it.
+    QList<ProviderAnswer> answers;
+    QList<std::pair<QString, qsizetype>> resultOf;
     QJsonArray deletes;
     QJsonArray patches;
     QJsonArray posts;
@@ -309,18 +331,30 @@ ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QS
             if (record.value(QLatin1String("type")).toString() == type &&
                 record.value(QLatin1String("name")).toString() == change.dnsName)
                 found << record;
+        ProviderAnswer answer = accepted(QStringLiteral("Cloudflare's record of %1 holds %2")
+                                             .arg(change.dnsName, change.address));
         if (found.isEmpty()) {
+            resultOf.push_back({QStringLiteral("posts"), posts.size()});
             posts.append(recordChange(settings, change.dnsName, type, change.address, nullptr));
-            continue;
+        } else if (found.size() == 1 && !mustChange(settings, found.first(), change.address)) {
+            answer.alreadyHeld = true;
+            answer.servedElsewhere = found.first().value(QLatin1String("proxied")).toBool();
+            resultOf.push_back({});
+        } else {
+            QJsonObject patch =
+                recordChange(settings, change.dnsName, type, change.address, &found.first());
+            patch.insert(QStringLiteral("id"), found.first().value(QLatin1String("id")));
+            resultOf.push_back({QStringLiteral("patches"), patches.size()});
+            patches.append(patch);
+            // The name holds one address of the family: the other records go.
+            for (qsizetype i = 1; i < found.size(); ++i)
+                deletes.append(
+                    QJsonObject{{QStringLiteral("id"), found[i].value(QLatin1String("id"))}});
         }
-        QJsonObject patch =
-            recordChange(settings, change.dnsName, type, change.address, &found.first());
-        patch.insert(QStringLiteral("id"), found.first().value(QLatin1String("id")));
-        patches.append(patch);
-        for (qsizetype i = 1; i < found.size(); ++i)
-            deletes.append(
-                QJsonObject{{QStringLiteral("id"), found[i].value(QLatin1String("id"))}});
+        answers << answer;
     }
+    if (patches.isEmpty() && posts.isEmpty() && deletes.isEmpty())
+        return answers;
     QJsonObject batch;
     if (!deletes.isEmpty())
         batch.insert(QStringLiteral("deletes"), deletes);
@@ -329,9 +363,36 @@ ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QS
     if (!posts.isEmpty())
         batch.insert(QStringLiteral("posts"), posts);
     const Call done = cloudflare.call("POST", records + QStringLiteral("/batch"), batch);
-    if (done.trouble)
-        return *done.trouble;
-    return accepted(QStringLiteral("Cloudflare took %1 changes in one batch").arg(changes.size()));
+    // Cloudflare applies a batch all or none: its refusal is every sent change's.
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        if (resultOf[i].first.isEmpty())
+            continue;
+        if (done.trouble) {
+            answers[i] = *done.trouble;
+            answers[i].sent = true;
+            continue;
+        }
+        answers[i].sent = true;
+        const QJsonObject record = done.answer.value(QLatin1String("result"))
+                                       .toObject()
+                                       .value(resultOf[i].first)
+                                       .toArray()
+                                       .at(resultOf[i].second)
+                                       .toObject();
+        if (record.value(QLatin1String("content")).toString() != changes[i].address) {
+            answers[i] = failedAnswer(
+                QStringLiteral("Cloudflare answered success, but its record of %1 holds \"%2\"")
+                    .arg(
+                        changes[i].dnsName,
+                        shortText(record.value(QLatin1String("content")).toString().toUtf8(), 80)));
+            answers[i].sent = true;
+        }
+        answers[i].servedElsewhere = record.value(QLatin1String("proxied")).toBool();
+    }
+    for (qsizetype i = 0; i < changes.size(); ++i)
+        if (answers[i].kind == ProviderAnswer::Kind::Accepted && answers[i].servedElsewhere)
+            answers[i].reason = proxiedReason(changes[i].dnsName, changes[i].address);
+    return answers;
 }
 
 ProviderRow cloudflareRow()

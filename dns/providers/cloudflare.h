@@ -16,10 +16,12 @@ struct CloudflareChange
 // Makes each name hold its address in one POST /zones/{zone_id}/dns_records/batch (after the
 // zone's records are listed, page by page), which Cloudflare applies all or none: a PATCH of the
 // content of a record that exists (its TTL, proxied flag and comment kept unless `settings` sets
-// ttl or proxied), a POST where the name has none, a DELETE of further records of the type.
-// `settings` gives the token, api, zone_id, ttl and proxied; `zone` is the zone's name. Each
-// name is then to be checked at its authoritative servers as usual.
-ProviderAnswer updateCloudflareBatch(const DnsTargetSettings& settings, const QString& zone,
-                                     const QList<CloudflareChange>& changes, int seconds);
+// ttl or proxied), a POST where the name has none, a DELETE of further records of the type; a
+// record that holds the address already is left out (alreadyHeld). `settings` gives the token,
+// api, zone_id, ttl and proxied; `zone` is the zone's name. One answer per change, in order; a
+// refusal of the zone, the listing or the batch is every change's. Each name is then to be
+// checked at its authoritative servers as usual, unless its answer says servedElsewhere.
+QList<ProviderAnswer> updateCloudflareBatch(const DnsTargetSettings& settings, const QString& zone,
+                                            const QList<CloudflareChange>& changes, int seconds);
 
 } // namespace quendle::dns

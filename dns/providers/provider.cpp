@@ -2,6 +2,7 @@
 
 #include "address/web/httpexchange.h"
 #include "base/controlcharacters.h"
+#include "dns/namechecks.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -220,6 +221,27 @@ QString shortText(const QByteArray& body, qsizetype longest)
         if (isControlCharacter(c.unicode()))
             c = QLatin1Char('?');
     return text;
+}
+
+DnsOutcome providerOutcome(const ProviderAnswer& answer)
+{
+    DnsOutcome outcome = failedOutcome(answer.reason, answer.details);
+    outcome.sent = answer.sent;
+    switch (answer.kind) {
+    case ProviderAnswer::Kind::Accepted:
+        outcome.status = DnsOutcome::Status::Published;
+        break;
+    case ProviderAnswer::Kind::HeldUntilReload:
+        outcome.status = DnsOutcome::Status::HeldUntilReload;
+        break;
+    case ProviderAnswer::Kind::RetryLater:
+        outcome.status = DnsOutcome::Status::RetryLater;
+        outcome.retryNotBefore = answer.retryAfter;
+        break;
+    case ProviderAnswer::Kind::Failed:
+        break;
+    }
+    return outcome;
 }
 
 ProviderAnswer accepted(const QString& reason, const QString& details)

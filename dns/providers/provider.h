@@ -2,6 +2,7 @@
 
 #include "address/ipaddresstext.h"
 #include "base/expected.h"
+#include "dns/dnsoutcome.h"
 #include "dns/dnstargetsettings.h"
 
 #include <QByteArray>
@@ -72,6 +73,10 @@ struct ProviderAnswer
     bool servedElsewhere = false;
     bool alreadyHeld = false; // with servedElsewhere: the record held the address; nothing sent
 };
+
+// The provider's answer as the outcome of the name's update (Published for Accepted, before the
+// name is asked at its servers).
+DnsOutcome providerOutcome(const ProviderAnswer& answer);
 
 using ProviderCheck = QList<DnsSettingProblem> (*)(const DnsTargetSettings&);
 using ProviderUpdater = ProviderAnswer (*)(const ProviderUpdate&);

@@ -214,20 +214,32 @@ TEST_F(OnceTest, AProviderNameIsKeptThroughItsApiAndAddressShowsWhatItHolds)
     token.write("tok-en_1\n");
     token.close();
     token.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    // Two names of one zone and token: one batch request makes both.
+    const auto section = [&](const QByteArray& label, const QByteArray& name) {
+        return "[dns " + label + "]\nprotocol = cloudflare\nname = " + name +
+               "\ntoken_file = " + token.fileName().toUtf8() +
+               "\napi = " + cloudflare.api("/client/v4").toUtf8() +
+               "\nverify = " + knot.server().toUtf8() + "\n";
+    };
     writeConfig(webSource(), targetFor("home", server.host()) +
-                                 "[dns cloud]\nprotocol = cloudflare\nname = home.example.test\n"
-                                 "token_file = " +
-                                 token.fileName().toUtf8() +
-                                 "\napi = " + cloudflare.api("/client/v4").toUtf8() +
-                                 "\nverify = " + knot.server().toUtf8() + "\n");
+                                 section("cloud", "home.example.test") +
+                                 section("www", "www.example.test"));
     const Run once = run({"--verbose", "once"});
     EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
     EXPECT_TRUE(
         once.err.contains("cloud: home.example.test now holds 11.22.33.44 at " + knot.server()))
         << once.err.toStdString();
+    EXPECT_EQ(knot.records("www.example.test", "A"), QStringList{"11.22.33.44"});
+    QStringList changes;
+    for (const QJsonObject& request : cloudflare.requests())
+        if (request["method"].toString() != "GET")
+            changes << request["method"].toString() + " " + request["path"].toString();
+    EXPECT_EQ(changes, QStringList{"POST /client/v4/zones/023e105f4ecef8ad9ca31a8372d0c353/"
+                                   "dns_records/batch"});
     const Run address = run({"address"});
     EXPECT_EQ(address.out, "web: 11.22.33.44 (" + echo.url() +
                                ")\ndns cloud: home.example.test A 11.22.33.44 (at " +
+                               knot.server() + ")\ndns www: www.example.test A 11.22.33.44 (at " +
                                knot.server() + ")\n");
     for (const QString& output : {once.err, once.out, address.out, address.err})
         EXPECT_FALSE(output.contains("tok-en_1")) << output.toStdString();

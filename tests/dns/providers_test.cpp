@@ -1,3 +1,4 @@
+#include "dns/cloudflarebatch.h"
 #include "dns/dnsnamekeeper.h"
 #include "dns/providers/cloudflare.h"
 
@@ -240,28 +241,62 @@ TEST_F(CloudflareTest, RefusalsHoldTheNamePausesWaitAndBadAnswersFail)
     EXPECT_EQ(publish(settings(), "203.0.113.10").status, Status::Published);
 }
 
-TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatch)
+TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatchAndNothingIsSentWhenTheyAreCurrent)
 {
-    const DnsTargetSettings target = settings();
-    const dns::ProviderAnswer answer =
-        dns::updateCloudflareBatch(target, "example.test",
-                                   {{kHome, AddressFamily::Ipv4, "203.0.113.1"},
-                                    {"a.example.test", AddressFamily::Ipv4, "203.0.113.2"},
-                                    {"b.example.test", AddressFamily::Ipv6, "2001:db8::b"}},
-                                   5);
-    EXPECT_EQ(answer.kind, dns::ProviderAnswer::Kind::Accepted) << answer.reason.toStdString();
+    const auto wanted = [&](const QString& name, AddressFamily family, const QString& address) {
+        DnsTargetSettings target = settings();
+        target.dnsName = name;
+        return WantedRecord{target, family, address, true};
+    };
+    QList<WantedRecord> names = {wanted(kHome, AddressFamily::Ipv4, "203.0.113.1"),
+                                 wanted("a.example.test", AddressFamily::Ipv4, "203.0.113.2"),
+                                 wanted("b.example.test", AddressFamily::Ipv6, "2001:db8::b")};
+    const QString key = cloudflareBatchKey(names[0].settings);
+    EXPECT_EQ(key, cloudflareBatchKey(names[2].settings));
+    EXPECT_FALSE(key.contains("tok-en_1"));
+    DnsTargetSettings otherToken = settings();
+    otherToken.token = "other";
+    EXPECT_NE(key, cloudflareBatchKey(otherToken));
+
+    CloudflareBatch batch({5});
+    const QList<DnsOutcome> done = batch.publish(names);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(done[i].status, Status::Published) << done[i].reason.toStdString();
+        EXPECT_EQ(done[i].reason, names[i].settings.dnsName + " now holds " + names[i].address +
+                                      " at " + knot.server());
+    }
     EXPECT_EQ(knot.records(kHome, "A"), QStringList{"203.0.113.1"});
     EXPECT_EQ(knot.records("a.example.test", "A"), QStringList{"203.0.113.2"});
     EXPECT_EQ(knot.records("b.example.test", "AAAA"), QStringList{"2001:db8::b"});
-    const QList<QJsonObject> seen = standIn->requests();
+    QList<QJsonObject> seen = standIn->requests();
     ASSERT_EQ(seen.size(), 3); // the zone, the records, the batch
+    EXPECT_EQ(seen[0]["query"], "name=example.test");
     EXPECT_EQ(seen[1]["query"], "page=1&per_page=100");
-    const QJsonObject batch = body(seen[2]);
+    const QJsonObject sent = body(seen[2]);
     EXPECT_EQ(seen[2]["path"],
               "/client/v4/zones/023e105f4ecef8ad9ca31a8372d0c353/dns_records/batch");
-    EXPECT_EQ(batch["patches"].toArray().size(), 1);
-    EXPECT_EQ(batch["posts"].toArray().size(), 2);
-    EXPECT_FALSE(batch.contains("deletes"));
+    EXPECT_EQ(sent["patches"].toArray().size(), 1);
+    EXPECT_EQ(sent["posts"].toArray().size(), 2);
+    EXPECT_FALSE(sent.contains("deletes"));
+
+    // Current: Cloudflare hears nothing.
+    for (const DnsOutcome& outcome : batch.publish(names)) {
+        EXPECT_EQ(outcome.status, Status::AlreadyCurrent) << outcome.reason.toStdString();
+        EXPECT_FALSE(outcome.sent);
+    }
+    EXPECT_EQ(standIn->requests().size(), 3);
+
+    // A refused token is every name's, and none changes.
+    for (WantedRecord& record : names) {
+        record.settings.token = "wrong";
+        record.address = record.family == AddressFamily::Ipv4 ? "203.0.113.9" : "2001:db8::9";
+    }
+    for (const DnsOutcome& outcome : CloudflareBatch({5}).publish(names)) {
+        EXPECT_EQ(outcome.status, Status::HeldUntilReload);
+        EXPECT_TRUE(outcome.reason.startsWith("Cloudflare refused the token (9109"))
+            << outcome.reason.toStdString();
+    }
+    EXPECT_EQ(knot.records(kHome, "A"), QStringList{"203.0.113.1"});
 }
 
 class PorkbunTest : public ProviderTest
