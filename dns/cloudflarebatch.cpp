@@ -65,8 +65,10 @@ QList<DnsOutcome> CloudflareBatch::publish(const QList<WantedRecord>& wanted)
                 QStringLiteral("cannot ask what %1 holds: %2").arg(name, before.error));
             continue;
         }
-        if (const auto settled = outcomeBeforeUpdate(name, record.address, record.maySend, before,
-                                                     shownServer(server))) {
+        // Cloudflare's record is looked at within the quiet time too: a proxied one holds the
+        // address while the servers answer with Cloudflare's.
+        if (const auto settled =
+                outcomeBeforeUpdate(name, record.address, true, before, shownServer(server))) {
             outcomes[i] = *settled;
             continue;
         }
@@ -99,7 +101,8 @@ QList<DnsOutcome> CloudflareBatch::publish(const QList<WantedRecord>& wanted)
                 continue;
             }
             const WantedRecord& record = wanted[each->index];
-            changes << CloudflareChange{record.settings.dnsName, record.family, record.address};
+            changes << CloudflareChange{record.settings.dnsName, record.family, record.address,
+                                        record.maySend};
             batch << *each;
             each = pending.erase(each);
         }
@@ -108,6 +111,11 @@ QList<DnsOutcome> CloudflareBatch::publish(const QList<WantedRecord>& wanted)
         for (qsizetype j = 0; j < batch.size(); ++j) {
             const WantedRecord& record = wanted[batch[j].index];
             DnsOutcome& outcome = outcomes[batch[j].index];
+            if (answers[j].heldBack) {
+                outcome = quietTimeOutcome(record.settings.dnsName, record.address, batch[j].before,
+                                           shownServer(batch[j].server));
+                continue;
+            }
             outcome = providerOutcome(answers[j]);
             if (outcome.status != DnsOutcome::Status::Published || answers[j].servedElsewhere) {
                 // Not taken, or proxied: Cloudflare's record is the check, read back by the batch.

@@ -57,9 +57,10 @@ namespace {
 // The steps of a protocol that sends one name at a time: ask, send unless current, ask again.
 // `send` gets the server that answered and what it held, and returns an outcome whose status is
 // final when it is not Published.
+// `asksFirst`: `send` is called within the quiet time too (`maySend` false), and sends nothing.
 template <typename Send>
 DnsOutcome keep(const QString& name, AddressFamily family, const QString& address, bool maySend,
-                const Servers& servers, int seconds, Send send,
+                bool asksFirst, const Servers& servers, int seconds, Send send,
                 const bool* readBackElsewhere = nullptr)
 {
     DnsServerAddress server;
@@ -68,7 +69,7 @@ DnsOutcome keep(const QString& name, AddressFamily family, const QString& addres
         return failedOutcome(
             QStringLiteral("cannot ask what %1 holds: %2").arg(name, before.error));
     const QString where = shownServer(server);
-    if (auto settled = outcomeBeforeUpdate(name, address, maySend, before, where))
+    if (auto settled = outcomeBeforeUpdate(name, address, maySend || asksFirst, before, where))
         return *settled;
     DnsOutcome outcome = send(server, before.addresses);
     if (outcome.status != DnsOutcome::Status::Published) {
@@ -108,7 +109,7 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
     bool servedElsewhere = false;
     bool alreadyHeld = false;
     DnsOutcome outcome = keep(
-        m_settings.dnsName, family, address, maySend, servers, seconds,
+        m_settings.dnsName, family, address, maySend, row->asksFirst, servers, seconds,
         [&](const DnsServerAddress& server, const QStringList& held) {
             // The zone, where the provider needs it: as configured, or as the server names it.
             if (row->needsZone && m_zone.isEmpty()) {
@@ -119,7 +120,9 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                 m_zone = zone.zone;
             }
             const ProviderAnswer answer = row->update(ProviderUpdate{
-                m_settings, family, address, held, seconds, m_zone, m_asked[1 - self]});
+                m_settings, family, address, held, seconds, m_zone, m_asked[1 - self], maySend});
+            if (answer.heldBack)
+                return quietTimeOutcome(m_settings.dnsName, address, held, shownServer(server));
             servedElsewhere = answer.servedElsewhere;
             alreadyHeld = answer.alreadyHeld;
             return providerOutcome(answer);

@@ -87,15 +87,20 @@ std::optional<DnsOutcome> outcomeBeforeUpdate(const QString& name, const QString
         outcome.held = before.addresses;
         return outcome;
     }
-    if (!maySend) {
-        DnsOutcome outcome = failedOutcome(
-            QStringLiteral("%1 holds %2 at %3, but %4 went out for it less than 10 minutes ago; "
-                           "it is not sent again before then")
-                .arg(name, heldText(before.addresses), where, address));
-        outcome.held = before.addresses;
-        return outcome;
-    }
+    if (!maySend)
+        return quietTimeOutcome(name, address, before.addresses, where);
     return std::nullopt;
+}
+
+DnsOutcome quietTimeOutcome(const QString& name, const QString& address, const QStringList& held,
+                            const QString& where)
+{
+    DnsOutcome outcome = failedOutcome(
+        QStringLiteral("%1 holds %2 at %3, but %4 went out for it less than 10 minutes ago; it is "
+                       "not sent again before then")
+            .arg(name, heldText(held), where, address));
+    outcome.held = held;
+    return outcome;
 }
 
 void checkAfterUpdate(DnsOutcome& outcome, const QString& name, AddressFamily family,

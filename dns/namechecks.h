@@ -48,6 +48,10 @@ std::optional<DnsOutcome> outcomeBeforeUpdate(const QString& name, const QString
                                               bool maySend, const RecordsAnswer& before,
                                               const QString& where);
 
+// The update `address` needs is not sent: the same went out for the name within 10 minutes.
+DnsOutcome quietTimeOutcome(const QString& name, const QString& address, const QStringList& held,
+                            const QString& where);
+
 // `outcome` (Published) once the server took the update, from what it answers afterwards: the
 // name must hold exactly `address`. `byProvider`: a provider's web API took it, and the words
 // say that its servers may not serve it yet.

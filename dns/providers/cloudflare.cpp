@@ -184,6 +184,14 @@ QString proxiedReason(const QString& name, const QString& address)
         .arg(name, address);
 }
 
+// A change that is needed but not to be sent yet.
+ProviderAnswer heldBackAnswer()
+{
+    ProviderAnswer answer;
+    answer.heldBack = true;
+    return answer;
+}
+
 // Whether `record` must be changed to hold `address` as the section wants it.
 bool mustChange(const DnsTargetSettings& settings, const QJsonObject& record,
                 const QString& address)
@@ -218,6 +226,9 @@ ProviderAnswer updateCloudflare(const ProviderUpdate& update)
         if (record[QLatin1String("type")].toString() == type &&
             record[QLatin1String("name")].toString() == settings.dnsName)
             found.append(record);
+    if (!update.maySend &&
+        (found.size() != 1 || mustChange(settings, found.first().toObject(), update.address)))
+        return heldBackAnswer();
 
     QJsonObject result;
     if (found.isEmpty()) {
@@ -333,7 +344,11 @@ QList<ProviderAnswer> updateCloudflareBatch(const DnsTargetSettings& settings, c
                 found << record;
         ProviderAnswer answer = accepted(QStringLiteral("Cloudflare's record of %1 holds %2")
                                              .arg(change.dnsName, change.address));
-        if (found.isEmpty()) {
+        if (!change.maySend &&
+            (found.size() != 1 || mustChange(settings, found.first(), change.address))) {
+            answer = heldBackAnswer();
+            resultOf.push_back({});
+        } else if (found.isEmpty()) {
             resultOf.push_back({QStringLiteral("posts"), posts.size()});
             posts.append(recordChange(settings, change.dnsName, type, change.address, nullptr));
         } else if (found.size() == 1 && !mustChange(settings, found.first(), change.address)) {
@@ -409,6 +424,7 @@ ProviderRow cloudflareRow()
              {"credential", KeyNeed::OneSecret}},
             &checkCloudflare,
             &updateCloudflare,
+            true,
             true};
 }
 

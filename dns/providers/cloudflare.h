@@ -10,7 +10,8 @@ struct CloudflareChange
 {
     QString dnsName;
     AddressFamily family = AddressFamily::Ipv4;
-    QString address; // canonical
+    QString address;     // canonical
+    bool maySend = true; // false: look, but send nothing (the answer says heldBack)
 };
 
 // Makes each name hold its address in one POST /zones/{zone_id}/dns_records/batch (after the

@@ -52,6 +52,9 @@ struct ProviderUpdate
     int seconds = 20; // the bound of each HTTP exchange
     QString zone;     // `zone =`, or the zone the authoritative servers' SOA names
     QString other;    // the address last asked for the other family, canonical; empty: none
+    // False within the quiet time after the same address went out (see DnsNameKeeper): an
+    // updater whose row says asksFirst may look, but sends nothing and answers heldBack.
+    bool maySend = true;
 };
 
 // What the provider made of it.
@@ -72,6 +75,7 @@ struct ProviderAnswer
     // proxy): the record, read back through the API, is the check, not the DNS answer.
     bool servedElsewhere = false;
     bool alreadyHeld = false; // with servedElsewhere: the record held the address; nothing sent
+    bool heldBack = false;    // a change was needed but maySend was false: nothing sent
 };
 
 // The provider's answer as the outcome of the name's update (Published for Accepted, before the
@@ -89,6 +93,10 @@ struct ProviderRow
     ProviderCheck check = nullptr;    // the values together, once the section is read; may be null
     ProviderUpdater update = nullptr; // null for rfc2136, which the keeper sends over DNS itself
     bool needsZone = false; // the updater wants the zone: without `zone =`, the keeper asks for it
+    // The updater reads the provider's record first and sends nothing when it holds the address
+    // (a proxied Cloudflare record, whose servers answer with other addresses): it is called
+    // within the quiet time too, with maySend false.
+    bool asksFirst = false;
 };
 
 // Every protocol, rfc2136 first, in the order the man page lists them.

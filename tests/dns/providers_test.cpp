@@ -182,11 +182,21 @@ TEST_F(CloudflareTest, AProxiedRecordIsCheckedThroughTheApi)
     EXPECT_EQ(knot.records(kHome, "A"), QStringList{"192.0.2.200"});
     EXPECT_EQ(standIn->records()[0].toObject()["content"], "203.0.113.9");
     standIn->forgetRequests();
-    const DnsOutcome again = publish(settings(), "203.0.113.9");
-    EXPECT_EQ(again.status, Status::AlreadyCurrent) << again.reason.toStdString();
-    EXPECT_FALSE(again.sent);
+    // Within the quiet time after the update as after it: the record is looked at, not sent.
+    DnsNameKeeper keeper(settings(), {5});
+    for (const bool maySend : {true, false}) {
+        const DnsOutcome again = keeper.publish(AddressFamily::Ipv4, "203.0.113.9", maySend);
+        EXPECT_EQ(again.status, Status::AlreadyCurrent) << again.reason.toStdString();
+        EXPECT_FALSE(again.sent);
+    }
+    const DnsOutcome quiet = keeper.publish(AddressFamily::Ipv4, "203.0.113.10", false);
+    EXPECT_EQ(quiet.status, Status::Failed);
+    EXPECT_EQ(quiet.reason, "home.example.test holds 192.0.2.200 at " + knot.server() +
+                                ", but 203.0.113.10 went out for it less than 10 minutes ago; it "
+                                "is not sent again before then");
     for (const QJsonObject& request : standIn->requests())
         EXPECT_EQ(request["method"], "GET");
+    EXPECT_EQ(standIn->records()[0].toObject()["content"], "203.0.113.9");
 }
 
 TEST_F(CloudflareTest, RefusalsHoldTheNamePausesWaitAndBadAnswersFail)
@@ -279,12 +289,29 @@ TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatchAndNothingIsSentWhenTheyAreCurr
     EXPECT_EQ(sent["posts"].toArray().size(), 2);
     EXPECT_FALSE(sent.contains("deletes"));
 
+    // Within the quiet time, a name that must change is not sent; the others go.
+    names[1].address = "203.0.113.22";
+    names[1].maySend = false;
+    names[2].address = "2001:db8::22";
+    const QList<DnsOutcome> quiet = batch.publish(names);
+    EXPECT_EQ(quiet[0].status, Status::AlreadyCurrent);
+    EXPECT_EQ(quiet[1].status, Status::Failed);
+    EXPECT_TRUE(quiet[1].reason.endsWith("less than 10 minutes ago; it is not sent again before "
+                                         "then"))
+        << quiet[1].reason.toStdString();
+    EXPECT_EQ(quiet[2].status, Status::Published) << quiet[2].reason.toStdString();
+    EXPECT_EQ(knot.records("a.example.test", "A"), QStringList{"203.0.113.2"});
+    EXPECT_EQ(body(standIn->requests().last())["patches"].toArray().size(), 1);
+    names[1].address = "203.0.113.2";
+    names[1].maySend = true;
+    standIn->forgetRequests();
+
     // Current: Cloudflare hears nothing.
     for (const DnsOutcome& outcome : batch.publish(names)) {
         EXPECT_EQ(outcome.status, Status::AlreadyCurrent) << outcome.reason.toStdString();
         EXPECT_FALSE(outcome.sent);
     }
-    EXPECT_EQ(standIn->requests().size(), 3);
+    EXPECT_TRUE(standIn->requests().isEmpty());
 
     // A refused token is every name's, and none changes.
     for (WantedRecord& record : names) {
