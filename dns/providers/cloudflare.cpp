@@ -309,12 +309,13 @@ QList<ProviderAnswer> updateCloudflareBatch(const DnsTargetSettings& settings, c
     const QString records =
         QStringLiteral("/zones/%1/dns_records")
             .arg(Cloudflare::encoded(zoneFound.answer.value(QLatin1String("id")).toString()));
-    // The zone's records, a page of 100 at a time.
+    // The zone's records, 50 a page: a record with its comment and tags takes up to about 600
+    // bytes, and an answer is read to 64 KB.
     QList<QJsonObject> held;
-    constexpr int kMostPages = 100;
+    constexpr int kMostPages = 200;
     for (int page = 1; page <= kMostPages; ++page) {
         const Call listed =
-            cloudflare.call("GET", records + QStringLiteral("?page=%1&per_page=100").arg(page));
+            cloudflare.call("GET", records + QStringLiteral("?page=%1&per_page=50").arg(page));
         if (listed.trouble)
             return everyChange(*listed.trouble);
         for (const QJsonValue& record : listed.answer.value(QLatin1String("result")).toArray())

@@ -281,7 +281,7 @@ TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatchAndNothingIsSentWhenTheyAreCurr
     QList<QJsonObject> seen = standIn->requests();
     ASSERT_EQ(seen.size(), 3); // the zone, the records, the batch
     EXPECT_EQ(seen[0]["query"], "name=example.test");
-    EXPECT_EQ(seen[1]["query"], "page=1&per_page=100");
+    EXPECT_EQ(seen[1]["query"], "page=1&per_page=50");
     const QJsonObject sent = body(seen[2]);
     EXPECT_EQ(seen[2]["path"],
               "/client/v4/zones/023e105f4ecef8ad9ca31a8372d0c353/dns_records/batch");
