@@ -106,6 +106,13 @@ protected:
         return target;
     }
 
+    WantedRecord wanted(const QString& name, AddressFamily family, const QString& address) const
+    {
+        DnsTargetSettings target = settings();
+        target.dnsName = name;
+        return WantedRecord{target, family, address, true};
+    }
+
     // Sets fields of the provider's record of `name` and `type`.
     void editRecord(const QString& type, const QJsonObject& fields)
     {
@@ -253,11 +260,6 @@ TEST_F(CloudflareTest, RefusalsHoldTheNamePausesWaitAndBadAnswersFail)
 
 TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatchAndNothingIsSentWhenTheyAreCurrent)
 {
-    const auto wanted = [&](const QString& name, AddressFamily family, const QString& address) {
-        DnsTargetSettings target = settings();
-        target.dnsName = name;
-        return WantedRecord{target, family, address, true};
-    };
     QList<WantedRecord> names = {wanted(kHome, AddressFamily::Ipv4, "203.0.113.1"),
                                  wanted("a.example.test", AddressFamily::Ipv4, "203.0.113.2"),
                                  wanted("b.example.test", AddressFamily::Ipv6, "2001:db8::b")};
@@ -324,6 +326,25 @@ TEST_F(CloudflareTest, NamesOfOneZoneGoInOneBatchAndNothingIsSentWhenTheyAreCurr
             << outcome.reason.toStdString();
     }
     EXPECT_EQ(knot.records(kHome, "A"), QStringList{"203.0.113.1"});
+}
+
+TEST_F(CloudflareTest, AZoneOfManyRecordsIsListedPageByPage)
+{
+    QList<WantedRecord> names;
+    for (int i = 0; i < 55; ++i)
+        names << wanted(QStringLiteral("n%1.example.test").arg(i), AddressFamily::Ipv4,
+                        "203.0.113.1");
+    CloudflareBatch batch({5});
+    for (const DnsOutcome& outcome : batch.publish(names))
+        ASSERT_EQ(outcome.status, Status::Published) << outcome.reason.toStdString();
+    for (WantedRecord& record : names)
+        record.address = "203.0.113.2";
+    for (const DnsOutcome& outcome : batch.publish(names))
+        ASSERT_EQ(outcome.status, Status::Published) << outcome.reason.toStdString();
+    const QJsonObject last = body(standIn->requests().last());
+    EXPECT_EQ(last["patches"].toArray().size(), 55) << "every record found, on either page";
+    EXPECT_FALSE(last.contains("posts"));
+    EXPECT_EQ(knot.records("n54.example.test", "A"), QStringList{"203.0.113.2"});
 }
 
 class PorkbunTest : public ProviderTest
