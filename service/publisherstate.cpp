@@ -39,7 +39,11 @@ QJsonValue timeValue(const QDateTime& time)
 
 QDateTime timeFrom(const QJsonValue& value)
 {
-    return QDateTime::fromString(value.toString(), Qt::ISODate);
+    // Times are written to the second: a fraction another writer gave is dropped on reading, so
+    // that a time reads the same once written again (before 1970 too, where the seconds since
+    // the epoch round the other way).
+    const QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODate);
+    return time.isValid() ? time.addMSecs(-time.time().msec()) : time;
 }
 
 QJsonArray historyValue(const QList<PublisherState::Change>& history)
