@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -37,9 +38,10 @@ public:
     void report(const EngineEvent& event) override
     {
         // A round over many targets leaves the heap full of freed answers and messages: the
-        // pages go back before anyone hears of the round, since the program idles after it.
+        // pages go back once the loop is free again, when what brought the round's last
+        // outcomes is gone too, since the program idles after it.
         if (std::holds_alternative<events::RoundEnded>(event))
-            ::malloc_trim(0);
+            QTimer::singleShot(0, [] { ::malloc_trim(0); });
         for (EngineEvents* listener : m_listeners)
             listener->report(event);
     }
