@@ -78,10 +78,16 @@ void QtEnginePlatform::run(const QString& lane, std::function<Continuation()> wo
     });
     if (queue.running || queue.jobs.size() > 1)
         return; // the lane's worker takes it after the jobs before it
-    Workers& workers = workersOf(lane);
+    makeReady(workersOf(lane), lane);
+}
+
+void QtEnginePlatform::makeReady(Workers& workers, const QString& lane, std::size_t looking)
+{
     workers.ready.push_back(lane);
-    // A thread is started only when every one there is busy, up to the group's limit.
-    if (workers.idle == 0 && workers.threads.size() < workers.limit)
+    // A thread is started when the lanes waiting outnumber the threads free to take them (an
+    // idle one woken for each of several lanes would take them one after the other), up to the
+    // group's limit.
+    if (workers.ready.size() > workers.idle + looking && workers.threads.size() < workers.limit)
         workers.threads.emplace_back([this, &workers] { this->work(workers); });
     else
         workers.wake.notify_one();
@@ -111,9 +117,7 @@ void QtEnginePlatform::work(Workers& workers)
         queue.running = false;
         if (!queue.jobs.empty()) {
             // The lane's next job waits behind the lanes that were ready before it.
-            workers.ready.push_back(lane);
-            if (workers.idle > 0)
-                workers.wake.notify_one();
+            makeReady(workers, lane, 1); // this worker looks for its next lane at once
         } else {
             m_lanes.erase(lane);
             if (m_lanes.empty())

@@ -57,6 +57,9 @@ private:
 
     Workers& workersOf(const QString& lane);
     void work(Workers& workers);
+    // Queues `lane` for a worker of `workers`, starting one where none is free; `looking`
+    // workers besides the idle ones are about to take a lane. Under the lock.
+    void makeReady(Workers& workers, const QString& lane, std::size_t looking = 0);
 
     std::map<TimerId, QTimer*> m_timers;
     TimerId m_lastTimer = 0;

@@ -12,7 +12,7 @@ namespace quendle {
 using namespace dns;
 
 DnsNameKeeper::DnsNameKeeper(const DnsTargetSettings& settings, DnsBounds bounds)
-    : m_settings(settings), m_bounds(bounds), m_rfc2136(bounds)
+    : m_settings(settings), m_bounds(bounds), m_rfc2136(bounds), m_zone(settings.zone)
 {
 }
 
@@ -120,7 +120,7 @@ DnsOutcome DnsNameKeeper::publishThroughProvider(AddressFamily family, const QSt
                 m_zone = zone.zone;
             }
             const ProviderAnswer answer = row->update(ProviderUpdate{
-                m_settings, family, address, held, seconds, m_zone, m_asked[1 - self], maySend});
+                m_settings, family, address, seconds, m_zone, m_asked[1 - self], maySend});
             if (answer.heldBack)
                 return quietTimeOutcome(m_settings.dnsName, address, held, shownServer(server));
             servedElsewhere = answer.servedElsewhere;

@@ -118,8 +118,9 @@ void PublishEngine::stop(const QString& why)
     }
     m_stopBound.start(kStopBound, [this] {
         QList<TargetId> unfinished;
+        // Names get no offline page: one still busy is not what the way out waits for.
         for (const auto& [id, target] : m_targets)
-            if (target->busy())
+            if (target->busy() && target->session->takesOfflinePage())
                 unfinished << id;
         finish(1, unfinished);
     });

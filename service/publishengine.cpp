@@ -360,9 +360,16 @@ void PublishEngine::flushBatches()
 void PublishEngine::takeOutcome(const std::shared_ptr<Target>& target, const TargetOutcome& outcome)
 {
     m_events.report(events::WorkEnded{target->id(), outcome, false});
-    // On the way out the offline page follows on the same lane; a retired target is no more.
-    if (stopping() || target->retired)
+    // A retired target is no more. On the way out a page's offline page follows on the same
+    // lane; a name keeps what its last exchange found.
+    if (target->retired)
         return;
+    if (stopping()) {
+        if (!target->session->takesOfflinePage())
+            change(*target, outcome.ok() ? Standing::Current : Standing::Failed,
+                   {outcome.reason(), {}, outcome});
+        return;
+    }
     const int before = target->failuresInARow;
     target->failuresInARow = outcome.ok() ? 0 : before + 1;
     if (outcome.ok() && before >= kFailingInARow)

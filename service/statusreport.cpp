@@ -121,10 +121,12 @@ QString historyText(const PublisherState& state)
         return u"no address change recorded yet\n"_s;
     QString text;
     for (const PublisherState::Change& change : state.history) {
-        text += u"%1 %2 "_s.arg(timeText(change.at), familyLabel(change.family));
-        text += change.previous.isEmpty() ? u"%1 found"_s.arg(change.address)
+        QString line = u"%1 %2 "_s.arg(timeText(change.at), familyLabel(change.family));
+        line += change.previous.isEmpty() ? u"%1 found"_s.arg(change.address)
                                           : u"%1 → %2"_s.arg(change.previous, change.address);
-        text += u" (%1)\n"_s.arg(change.source);
+        line += u" (%1)"_s.arg(change.source);
+        // As in statusText: the fields come from a file.
+        text += printableLine(line) + u'\n';
     }
     return text;
 }

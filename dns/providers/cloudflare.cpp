@@ -301,7 +301,7 @@ QList<ProviderAnswer> updateCloudflareBatch(const DnsTargetSettings& settings, c
         return QList<ProviderAnswer>(changes.size(), answer);
     };
     const ProviderUpdate update{
-        settings, changes.first().family, changes.first().address, {}, seconds, zone, {}};
+        settings, changes.first().family, changes.first().address, seconds, zone, {}};
     const Cloudflare cloudflare(update);
     const Call zoneFound = cloudflare.zoneId();
     if (zoneFound.trouble)

@@ -148,12 +148,13 @@ ProviderAnswer updateHetzner(const ProviderUpdate& update)
 {
     const QString& zone = update.zone;
     const QString& fqdn = update.settings.dnsName;
+    const std::optional<QString> inZone = nameInZone(fqdn, zone);
+    if (!inZone)
+        return notInZone(fqdn, zone);
     Hetzner hetzner{update,
                     apiBase(update.settings, "https://api.hetzner.cloud/v1"),
                     {},
-                    fqdn.compare(zone, Qt::CaseInsensitive) == 0
-                        ? QStringLiteral("@")
-                        : fqdn.chopped(zone.size() + 1).toLower(),
+                    inZone->isEmpty() ? QStringLiteral("@") : inZone->toLower(),
                     recordType(update.family)};
     const QString zoneUrl =
         hetzner.base + "/zones/" + QString::fromLatin1(QUrl::toPercentEncoding(zone));

@@ -78,9 +78,10 @@ ProviderAnswer updateNamecheap(const ProviderUpdate& update)
         refused.sent = false;
         return refused;
     }
-    const QString host = name.compare(update.zone, Qt::CaseInsensitive) == 0
-                             ? QStringLiteral("@")
-                             : name.chopped(update.zone.size() + 1);
+    const std::optional<QString> inZone = nameInZone(name, update.zone);
+    if (!inZone)
+        return notInZone(name, update.zone);
+    const QString host = inZone->isEmpty() ? QStringLiteral("@") : *inZone;
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("host"), host);
     query.addQueryItem(QStringLiteral("domain"), update.zone);

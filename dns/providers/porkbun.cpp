@@ -95,12 +95,10 @@ ProviderAnswer updatePorkbun(const ProviderUpdate& update)
     const DnsTargetSettings& settings = update.settings;
     const QString type = recordType(update.family);
     const QString& domain = update.zone;
-    if (settings.dnsName != domain && !settings.dnsName.endsWith(QLatin1Char('.') + domain))
-        return heldUntilReload(QStringLiteral("%1 is not in the zone %2: correct name or zone, "
-                                              "then reload")
-                                   .arg(settings.dnsName, domain));
-    const QString subdomain =
-        settings.dnsName.chopped(domain.size()).chopped(settings.dnsName == domain ? 0 : 1);
+    const std::optional<QString> inZone = nameInZone(settings.dnsName, domain);
+    if (!inZone)
+        return notInZone(settings.dnsName, domain);
+    const QString subdomain = *inZone;
     const QString where = QStringLiteral("%1/%2%3").arg(
         domain, type, subdomain.isEmpty() ? QString() : QLatin1Char('/') + subdomain);
 

@@ -244,6 +244,22 @@ DnsOutcome providerOutcome(const ProviderAnswer& answer)
     return outcome;
 }
 
+std::optional<QString> nameInZone(const QString& name, const QString& zone)
+{
+    if (name.compare(zone, Qt::CaseInsensitive) == 0)
+        return QString();
+    if (zone.isEmpty() || !name.endsWith(QLatin1Char('.') + zone, Qt::CaseInsensitive))
+        return std::nullopt;
+    return name.chopped(zone.size() + 1);
+}
+
+ProviderAnswer notInZone(const QString& name, const QString& zone)
+{
+    return heldUntilReload(
+        QStringLiteral("%1 is not in the zone %2: correct name or zone, then reload")
+            .arg(name, zone));
+}
+
 ProviderAnswer accepted(const QString& reason, const QString& details)
 {
     return {ProviderAnswer::Kind::Accepted, true, reason, details, 0, false, false};

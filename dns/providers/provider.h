@@ -48,7 +48,6 @@ struct ProviderUpdate
     const DnsTargetSettings& settings;
     AddressFamily family;
     QString address;  // canonical
-    QStringList held; // what the authoritative servers hold now, canonical; empty: no record
     int seconds = 20; // the bound of each HTTP exchange
     QString zone;     // `zone =`, or the zone the authoritative servers' SOA names
     QString other;    // the address last asked for the other family, canonical; empty: none
@@ -157,6 +156,12 @@ QString shortText(const QByteArray& body, qsizetype longest = 200);
 ProviderAnswer accepted(const QString& reason, const QString& details = {});
 ProviderAnswer heldUntilReload(const QString& reason, const QString& details = {});
 ProviderAnswer failedAnswer(const QString& reason, const QString& details = {});
+
+// The labels of `name` before `zone` ("" for the zone itself), compared without case; nothing
+// when the name does not lie in the zone.
+std::optional<QString> nameInZone(const QString& name, const QString& zone);
+// What a name outside its zone is held with, until a reload.
+ProviderAnswer notInZone(const QString& name, const QString& zone);
 
 // "A" or "AAAA".
 QString recordType(AddressFamily family);

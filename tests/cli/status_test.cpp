@@ -286,6 +286,11 @@ TEST(AddressHistory, KeepsTheLastHundredOfEachFamily)
               "2026-12-07 11:00:00 UTC IPv6 2001:db8::1 → 2001:db8::2 (interface)\n"
               "2026-12-07 10:01:41 UTC IPv4 192.0.2.100 → 192.0.2.101 (web)");
     EXPECT_EQ(historyText(PublisherState{}), "no address change recorded yet\n");
+    PublisherState written = stateOfThisProcess(at(9, 0, 0));
+    recordAddressChange(written, {at(9, 0, 0), "ipv4", {}, "192.0.2.1", "web\x1b[2J\n"});
+    EXPECT_EQ(historyText(written), "2026-12-07 09:00:00 UTC IPv4 192.0.2.1 found (web\\x1b[2J"
+                                    "\\x0a)\n")
+        << "what the file holds reaches the terminal as text";
 
     // Through the state file and back; an entry that is not what watch writes spoils the history.
     const QByteArray json = stateToJson(state);

@@ -110,11 +110,13 @@ TEST_F(ProvidersTest, HetznerSetsTheRrsetOrCreatesItKeepingWhatTheUserSet)
                            "POST /v1/zones/example.test/rrsets/home/AAAA/actions/change_ttl?",
                            "GET /v1/actions/103?", "GET /v1/actions/103?"}));
     EXPECT_EQ(hetzner.requests()[4]["body"].toString(), R"({"ttl":600})");
-    for (const QJsonValue record : hetzner.records()) {
+    int aaaa = 0;
+    for (const QJsonValue record : hetzner.records())
         if (record["type"] == "AAAA") {
+            ++aaaa;
             EXPECT_EQ(record["ttl"].toInt(), 600);
         }
-    }
+    EXPECT_EQ(aaaa, 1);
     EXPECT_EQ(knot.records(kName, "AAAA"), QStringList{"2001:db8::7"});
 
     // A name without an RRSet gets one; an action that fails is said.
@@ -122,6 +124,14 @@ TEST_F(ProvidersTest, HetznerSetsTheRrsetOrCreatesItKeepingWhatTheUserSet)
     hetzner.forgetRequests();
     DnsTargetSettings fresh = settings(DnsProtocol::Hetzner, hetzner);
     fresh.dnsName = "new.example.test";
+    // zone = is the section's word, not the server's: a name outside it is held, nothing sent.
+    fresh.zone = "other.test";
+    const DnsOutcome outside =
+        DnsNameKeeper(fresh, {5}).publish(AddressFamily::Ipv6, "2001:db8::9", true);
+    EXPECT_EQ(outside.status, Status::HeldUntilReload);
+    EXPECT_EQ(outside.reason,
+              "new.example.test is not in the zone other.test: correct name or zone, then reload");
+    EXPECT_TRUE(hetzner.requests().isEmpty());
     fresh.zone = "example.test";
     const DnsOutcome created =
         DnsNameKeeper(fresh, {5}).publish(AddressFamily::Ipv6, "2001:db8::9", true);

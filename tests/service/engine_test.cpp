@@ -296,12 +296,21 @@ TEST_F(EngineTest, AThirdFailureInARowAndTheRecoveryAreToldOnce)
 TEST_F(EngineTest, ATargetThatKeepsANameGetsNoOfflinePage)
 {
     work.keepNames = {"b"};
+    // The name's exchange is still under way when the way out begins: it ends in its own
+    // standing, not "working", and the way out does not wait for it.
+    platform.hold("page b");
     start();
     engine->stop("SIGTERM");
     platform.advance(1s);
     EXPECT_EQ(exitStatus(), 0);
     EXPECT_EQ(lastPageOf("a"), "offline");
+    platform.release("page b");
+    platform.advance(1s);
     EXPECT_EQ(lastPageOf("b"), "online 81.2.69.160");
+    for (const TargetStanding& known : engine->snapshot().targets)
+        if (known.id.name == "b") {
+            EXPECT_EQ(known.standing, Standing::Current);
+        }
 }
 
 TEST_F(EngineTest, BothFamiliesArePublishedAndALostOneIsSaidOnceAndLeftOut)
