@@ -4,7 +4,6 @@
 #include "dns/namechecks.h"
 #include "dns/providers/cloudflare.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 
 namespace quendle {
@@ -15,11 +14,9 @@ QString cloudflareBatchKey(const DnsTargetSettings& settings)
 {
     if (settings.protocol != DnsProtocol::Cloudflare)
         return {};
-    const QByteArray token =
-        QCryptographicHash::hash(settings.token.toUtf8(), QCryptographicHash::Sha256).toHex();
     return QStringList{QStringLiteral("cloudflare"),
                        settings.api,
-                       QString::fromLatin1(token),
+                       secretDigest(settings.token),
                        settings.zone,
                        settings.zoneId,
                        settings.ttlGiven ? QString::number(settings.ttl) : QString(),

@@ -3,6 +3,8 @@
 #include "dns/cloudflarebatch.h"
 #include "dns/rfc2136batch.h"
 
+#include <QCryptographicHash>
+
 namespace quendle {
 
 QString nameBatchKey(const DnsTargetSettings& settings)
@@ -15,6 +17,12 @@ QString nameBatchKey(const DnsTargetSettings& settings)
     default:
         return {};
     }
+}
+
+QString secretDigest(const QString& secret)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(secret.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 std::unique_ptr<NameBatch> makeNameBatch(const DnsTargetSettings& settings, DnsBounds bounds)

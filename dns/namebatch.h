@@ -35,6 +35,8 @@ public:
 // What names must share to go together; empty for a name whose protocol sends one at a time.
 // Secrets enter only as digests, so a key may be logged or compared freely.
 QString nameBatchKey(const DnsTargetSettings& settings);
+// A secret as it enters a batch key: its SHA-256, in hex.
+QString secretDigest(const QString& secret);
 // The batch for names of `settings`'s key; null where nameBatchKey() is empty.
 std::unique_ptr<NameBatch> makeNameBatch(const DnsTargetSettings& settings, DnsBounds bounds = {});
 

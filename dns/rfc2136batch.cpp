@@ -3,7 +3,6 @@
 #include "dns/dnsexchange.h"
 #include "dns/namechecks.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 
 #include <optional>
@@ -16,10 +15,8 @@ QString rfc2136BatchKey(const DnsTargetSettings& settings)
 {
     if (settings.protocol != DnsProtocol::Rfc2136)
         return {};
-    const QByteArray secret =
-        QCryptographicHash::hash(settings.keySecret.toUtf8(), QCryptographicHash::Sha256).toHex();
     return QStringList{settings.server, settings.zone, settings.keyName,
-                       tsigAlgorithmName(settings.keyAlgorithm), QString::fromLatin1(secret)}
+                       tsigAlgorithmName(settings.keyAlgorithm), secretDigest(settings.keySecret)}
         .join(QLatin1Char(' '));
 }
 
@@ -120,7 +117,6 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
 
     // One UPDATE per zone and server; nearly always one in all. The changed names are then asked
     // again together.
-    const TsigKey updateKey{shared.keyName, shared.keyAlgorithm, shared.keySecret};
     while (!pending.isEmpty()) {
         const QString zone = pending.first().zone;
         const DnsServerAddress server = pending.first().server;
@@ -138,7 +134,7 @@ QList<DnsOutcome> Rfc2136Batch::publish(const QList<WantedRecord>& wanted)
             message << *each;
             each = pending.erase(each);
         }
-        const UpdateAnswer update = sendUpdate(server, zone, changes, updateKey, seconds);
+        const UpdateAnswer update = sendUpdate(server, zone, changes, *key, seconds);
         QList<RecordsQuestion> again;
         for (qsizetype j = 0; j < message.size(); ++j) {
             DnsOutcome& outcome = outcomes[message[j].index];

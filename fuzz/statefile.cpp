@@ -11,35 +11,6 @@
 using namespace quendle;
 using quendle::fuzz::check;
 
-namespace {
-
-// Times are written to the second.
-bool sameTime(const QDateTime& a, const QDateTime& b)
-{
-    return a.isValid() == b.isValid() &&
-           (!a.isValid() || a.toSecsSinceEpoch() == b.toSecsSinceEpoch());
-}
-
-bool sameState(const PublisherState& a, const PublisherState& b)
-{
-    if (a.pid != b.pid || a.pidStart != b.pidStart || !sameTime(a.written, b.written) ||
-        !sameTime(a.watchStarted, b.watchStarted) || a.families.size() != b.families.size() ||
-        a.targets.size() != b.targets.size() || a.mappings.size() != b.mappings.size())
-        return false;
-    for (qsizetype i = 0; i < a.targets.size(); ++i)
-        if (a.targets[i].name != b.targets[i].name || a.targets[i].reason != b.targets[i].reason ||
-            a.targets[i].kind != b.targets[i].kind ||
-            a.targets[i].standing != b.targets[i].standing ||
-            !sameTime(a.targets[i].nextTry, b.targets[i].nextTry))
-            return false;
-    for (qsizetype i = 0; i < a.mappings.size(); ++i)
-        if (a.mappings[i].port != b.mappings[i].port || a.mappings[i].note != b.mappings[i].note)
-            return false;
-    return true;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray json(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -57,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(state.written.isValid(), "a time it was written", json);
     const auto again = stateFromJson(stateToJson(state));
     check(std::holds_alternative<PublisherState>(again), "what it reads it writes readably", json);
-    check(sameState(state, std::get<PublisherState>(again)), "the same state again", json);
+    // Every field, the history and what a later version adds among them, written the same again.
+    check(stateToJson(std::get<PublisherState>(again)) == stateToJson(state),
+          "the same state again", json);
     return 0;
 }

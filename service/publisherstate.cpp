@@ -205,10 +205,9 @@ namespace {
 // What a field of the state file holds, as stateToJson() writes it.
 enum class FieldType {
     Text,
-    Number,     // a whole number from the field's least to its greatest
-    Flag,       // true or false
-    FlagOrNull, // true, false or null
-    Time,       // an ISO 8601 date and time
+    Number, // a whole number from the field's least to its greatest
+    Flag,   // true or false
+    Time,   // an ISO 8601 date and time
     TimeOrNull,
     List,
 };
@@ -279,10 +278,6 @@ std::optional<QString> misfit(const QJsonObject& object, const Field (&fields)[N
         case FieldType::Flag:
             if (!value.isBool())
                 return u"%1 is not true or false"_s.arg(name);
-            break;
-        case FieldType::FlagOrNull:
-            if (!value.isBool() && !value.isNull())
-                return u"%1 is not true, false or null"_s.arg(name);
             break;
         case FieldType::Time:
             if (!isTime(value))

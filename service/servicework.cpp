@@ -42,11 +42,8 @@ private:
         const TargetSettings& target = m_publisher.settings();
         if (target.readBackUrl.isEmpty())
             return;
-        QStringList expected;
-        for (const FamilyAddress& found : request.addresses.families)
-            if (!found.address.isEmpty())
-                expected << found.address;
-        const ReadBack seen = readBack(target.readBackUrl, expected, m_uploaded);
+        const ReadBack seen =
+            readBack(target.readBackUrl, request.addresses.addresses(), m_uploaded);
         outcome.check =
             seen.verified ? PageOutcome::Check::Verified : PageOutcome::Check::NotVerified;
         outcome.checkNote = seen.verified

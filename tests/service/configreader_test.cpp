@@ -45,6 +45,19 @@ protected:
         return errors ? errors->messages : QStringList();
     }
 
+    // `text` as a configuration file is refused with `error` (after "PATH:") among its errors,
+    // each naming the file, none showing the password.
+    void expectRefused(const QByteArray& text, const QString& error)
+    {
+        const QString path = write("bad.conf", text);
+        const QStringList errors = errorsOf(path);
+        const std::string shown = (text + "\n->\n" + errors.join('\n')).toStdString();
+        EXPECT_TRUE(errors.contains(path + ":" + error)) << shown;
+        for (const QString& each : errors)
+            EXPECT_TRUE(each.startsWith(path + ":")) << shown;
+        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
+    }
+
     QTemporaryDir dir;
 };
 
@@ -183,15 +196,8 @@ TEST_F(ConfigReaderTest, EveryErrorNamesTheFileTheLineAndTheKey)
         {"[page]\nemail = a\n",
          " no [target NAME] or [dns NAME] section: at least one target is needed"},
     };
-    for (const Row& row : rows) {
-        const QString path = write("bad.conf", row.text);
-        const QStringList errors = errorsOf(path);
-        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
-        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
-        for (const QString& error : errors)
-            EXPECT_TRUE(error.startsWith(path + ":")) << shown;
-        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
-    }
+    for (const Row& row : rows)
+        expectRefused(row.text, row.error);
     // Every error is reported, not only the first.
     EXPECT_EQ(errorsOf(write("two.conf", "[page]\na = 1\nb = 2\n" + kTarget)).size(), 2);
     EXPECT_EQ(errorsOf(dir.filePath("missing.conf")).join('\n'),
@@ -386,13 +392,8 @@ TEST_F(ConfigReaderTest, DnsSectionsAreReadAndCheckedForTheirProtocol)
         {"[dns n]\nprotocol = namecheap\nname = home.example.org\nttl = 300\n",
          "4: [dns n] ttl: is not a key of protocol namecheap"},
     };
-    for (const Row& row : rows) {
-        const QString path = write("bad.conf", row.text);
-        const QStringList errors = errorsOf(path);
-        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
-        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
-        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
-    }
+    for (const Row& row : rows)
+        expectRefused(row.text, row.error);
     // A refused key file is the one problem: its key is not said to be missing as well.
     const QString refused =
         write("bad.conf", QByteArray(rfc2136).replace(key.toUtf8(), open.toUtf8()));
@@ -463,13 +464,8 @@ TEST_F(ConfigReaderTest, ProviderSectionsTakeTheKeysOfTheirRow)
     };
     qputenv("CREDENTIALS_DIRECTORY", dir.path().toUtf8());
     write("dns", "other\n");
-    for (const Row& row : rows) {
-        const QString path = write("bad.conf", row.text);
-        const QStringList errors = errorsOf(path);
-        const std::string shown = (row.text + "\n->\n" + errors.join('\n')).toStdString();
-        EXPECT_TRUE(errors.contains(path + ":" + row.error)) << shown;
-        EXPECT_FALSE(errors.join('\n').contains("s3cret")) << shown;
-    }
+    for (const Row& row : rows)
+        expectRefused(row.text, row.error);
 }
 
 TEST_F(ConfigReaderTest, ALanHostAndTheFamiliesOfAName)

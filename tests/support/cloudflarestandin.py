@@ -137,6 +137,7 @@ def batch(standin, request):
         check_fields(item, {"type": str, "name": str, "content": str},
                      {k: v for k, v in RECORD_FIELDS.items() if k not in ("type", "name", "content")},
                      where="post")
+        check_ttl(item.get("ttl", 1))
         record = new_record(standin, item["name"], item["type"], item["content"], item.get("ttl", 1))
         record.update({k: v for k, v in item.items() if k in ("proxied", "comment", "tags")})
         records.append(record)
@@ -146,6 +147,11 @@ def batch(standin, request):
     for name, kind in sorted(touched):
         standin.publish(name, kind, records)
     return envelope(done)
+
+
+def check_ttl(ttl):
+    """1 is automatic; otherwise 30 (Enterprise zones) to 86400 seconds."""
+    expect(ttl == 1 or 30 <= ttl <= 86400, f"ttl {ttl} out of range")
 
 
 RECORD_FIELDS = {"name": str, "type": str, "content": str, "ttl": int, "proxied": bool,
@@ -161,7 +167,7 @@ def create_record(standin, request):
     check_fields(body, {"type": str, "name": str, "content": str},
                  {k: v for k, v in RECORD_FIELDS.items() if k not in ("type", "name", "content")})
     ttl = body.get("ttl", 1)
-    expect(ttl == 1 or 30 <= ttl <= 86400, f"ttl {ttl} out of range")
+    check_ttl(ttl)
     records = standin.records()
     if any(r["type"] == body["type"] and r["name"] == body["name"] and r["content"] == body["content"]
            for r in records):

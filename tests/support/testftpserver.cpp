@@ -147,10 +147,4 @@ int freeLoopbackPort()
     return port;
 }
 
-QByteArray readWholeFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace quendle::testing

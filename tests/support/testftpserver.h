@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testfiles.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -75,7 +77,5 @@ private:
     int m_socket = -1;
     int m_port = 0;
 };
-
-QByteArray readWholeFile(const QString& path);
 
 } // namespace quendle::testing

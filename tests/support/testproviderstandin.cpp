@@ -1,6 +1,7 @@
 #include "testproviderstandin.h"
 
 #include "testcertificates.h"
+#include "testfiles.h"
 #include "testknot.h"
 
 #include <QFile>
@@ -10,26 +11,6 @@
 #include <cstdio>
 
 namespace quendle::testing {
-
-namespace {
-
-void replaceFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path + ".new");
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    file.close();
-    std::rename(QFile::encodeName(file.fileName()).constData(),
-                QFile::encodeName(path).constData());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 TestProviderStandIn::TestProviderStandIn(const QString& kind, const TestKnot& knot,
                                          const QStringList& values, const QStringList& names)
@@ -61,7 +42,7 @@ TestProviderStandIn::TestProviderStandIn(const QString& kind, const TestKnot& kn
     m_process.start();
     if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(15000)) {
         m_error = "the " + kind + " stand-in did not start: " +
-                  QString::fromUtf8(readFile(m_dir.filePath("stderr")));
+                  QString::fromUtf8(readWholeFile(m_dir.filePath("stderr")));
         return;
     }
     const auto match =
@@ -90,7 +71,7 @@ void TestProviderStandIn::answerWith(const QString& answer, const QString& metho
         chosen["method"] = method;
     if (!path.isEmpty())
         chosen["path"] = path;
-    replaceFile(m_dir.filePath("switch"), QJsonDocument(chosen).toJson());
+    replaceWholeFile(m_dir.filePath("switch"), QJsonDocument(chosen).toJson());
 }
 
 void TestProviderStandIn::answerNormally() const
@@ -100,18 +81,18 @@ void TestProviderStandIn::answerNormally() const
 
 QJsonArray TestProviderStandIn::records() const
 {
-    return QJsonDocument::fromJson(readFile(m_dir.filePath("records.json"))).array();
+    return QJsonDocument::fromJson(readWholeFile(m_dir.filePath("records.json"))).array();
 }
 
 void TestProviderStandIn::setRecords(const QJsonArray& records) const
 {
-    replaceFile(m_dir.filePath("records.json"), QJsonDocument(records).toJson());
+    replaceWholeFile(m_dir.filePath("records.json"), QJsonDocument(records).toJson());
 }
 
 QList<QJsonObject> TestProviderStandIn::requests() const
 {
     QList<QJsonObject> found;
-    for (const QByteArray& line : readFile(m_dir.filePath("requests")).split('\n'))
+    for (const QByteArray& line : readWholeFile(m_dir.filePath("requests")).split('\n'))
         if (!line.isEmpty())
             found << QJsonDocument::fromJson(line).object();
     return found;
@@ -127,7 +108,8 @@ QString TestProviderStandIn::header(const QJsonObject& request, const QString& n
 
 QStringList TestProviderStandIn::failures() const
 {
-    return QString::fromUtf8(readFile(m_dir.filePath("failures"))).split('\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readWholeFile(m_dir.filePath("failures")))
+        .split('\n', Qt::SkipEmptyParts);
 }
 
 void TestProviderStandIn::forgetRequests() const

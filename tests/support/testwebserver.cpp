@@ -1,5 +1,7 @@
 #include "testwebserver.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -8,20 +10,6 @@
 #include <cstdio>
 
 namespace quendle::testing {
-
-namespace {
-
-void replaceFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path + ".new");
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    file.close();
-    std::rename(QFile::encodeName(file.fileName()).constData(),
-                QFile::encodeName(path).constData());
-}
-
-} // namespace
 
 TestWebServer::TestWebServer(const QString& folder, const QString& certificate, const QString& key)
     : m_folder(folder.isEmpty() ? m_dir.filePath("served") : folder)
@@ -58,13 +46,13 @@ QString TestWebServer::url(const QString& path) const
 
 void TestWebServer::setFile(const QString& name, const QByteArray& bytes) const
 {
-    replaceFile(QDir(m_folder).filePath(name), bytes);
+    replaceWholeFile(QDir(m_folder).filePath(name), bytes);
 }
 
 void TestWebServer::setPostAnswer(int status, const QByteArray& body) const
 {
-    replaceFile(m_dir.filePath("answer-body"), body);
-    replaceFile(m_dir.filePath("answer-status"), QByteArray::number(status));
+    replaceWholeFile(m_dir.filePath("answer-body"), body);
+    replaceWholeFile(m_dir.filePath("answer-status"), QByteArray::number(status));
 }
 
 QList<QJsonObject> TestWebServer::requests() const
